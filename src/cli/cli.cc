@@ -1,0 +1,131 @@
+#include "cli/cli.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "reconcile/reconcile.h"
+
+namespace {
+
+constexpr const char* OPTIONS[] = {"-l", "-i", "-c"};  // by run mode
+constexpr int MAX_ARGUMENTS = 2;
+
+char DriverListPath[PATH_BUFFER_SIZE];
+char BackupPath[PATH_BUFFER_SIZE];
+
+// Returns the mode of `option`, or -1 when it is none of the options.
+int ModeOf(const char* option) {
+  for (int mode = 0; mode < static_cast<int>(std::size(OPTIONS)); mode++)
+    if (std::strcmp(option, OPTIONS[mode]) == 0) return mode;
+  return -1;
+}
+
+// Decides the mode and fills the two path buffers. Returns the mode, or -1
+// after printing why the command line is refused.
+int ParseCommandLine(int argc, char** argv) {
+  const char* program = argc > 0 ? argv[0] : "halvo-readers";
+  int n = argc > 0 ? argc - 1 : 0;
+  if (n > MAX_ARGUMENTS) {
+    std::printf("Wrong argument count\n");
+    PrintUsage(program);
+    return -1;
+  }
+  int mode = MODE_INSTALL;
+  if (n >= 1 && (mode = ModeOf(argv[1])) < 0) {
+    std::printf("Unknown option: %s\n", argv[1]);
+    PrintUsage(program);
+    return -1;
+  }
+  const char* path = n == MAX_ARGUMENTS ? argv[2] : DEFAULT_PATH;
+  size_t length = std::strlen(path);
+  if (length > MAX_PATH_LENGTH) {
+    std::printf("Path too long: %zu bytes, at most %zu allowed\n", length,
+                MAX_PATH_LENGTH);
+    PrintUsage(program);
+    return -1;
+  }
+  std::memcpy(DriverListPath, path, length + 1);
+  std::memcpy(BackupPath, path, length);
+  std::memcpy(BackupPath + length, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
+  return mode;
+}
+
+int RunMode(int mode, const FileIdentity& loaded) {
+  switch (mode) {
+    case MODE_LIST:
+      return ListReaders();
+    case MODE_CHECK:
+      return CheckInstallation();
+    default:
+      return InstallReaders(DriverListPath, BackupPath, &loaded);
+  }
+}
+
+// Reconciles ExistingReaders; returns the number appended, or -1 after
+// the caller's line.
+int Reconcile() {
+  int appended = UpdateHalvoReaderToExisting();
+  if (appended < 0) std::printf("UpdateHalvoReaderToExisting returned an error.\n");
+  return appended;
+}
+
+}  // namespace
+
+void PrintUsage(const char* program) {
+  std::printf("%s -[lic] \n\tOption -i for install\n\tOption -l for list all "
+              "readers\n\tOption -c for check installation\n",
+              program);
+}
+
+int ListReaders() {
+  std::printf("   PID -    VID - Name\n");
+  for (size_t i = 0; ExistingReaders[i].PID != END_MARKER; i++)
+    std::printf("%#06x - %#06x - %s\n", ExistingReaders[i].PID,
+                ExistingReaders[i].VID, ExistingReaders[i].Name);
+  return STATUS_OK;
+}
+
+int CheckInstallation() {
+  std::printf("Checking\n");
+  int appended = Reconcile();
+  if (appended < 0) return STATUS_FAILED;
+  if (appended > 0) return STATUS_USAGE;
+  std::printf("Plist file already contains all Halvo readers.\n");
+  return STATUS_OK;
+}
+
+int InstallReaders(const char* path, const char* backup_path,
+                   const FileIdentity* loaded) {
+  std::printf("Installing\n");
+  int appended = Reconcile();
+  if (appended < 0) return STATUS_FAILED;
+  if (appended == 0) {
+    std::printf("Plist file already contains all Halvo readers. Nothing to do.\n");
+    return STATUS_OK;
+  }
+  // The file is about to change: say so before any slow disk work.
+  std::fflush(stdout);
+  if (WriteNewPList(path, backup_path, loaded) != 0) {
+    std::printf("WriteNewPList returned an error.\n");
+    return STATUS_FAILED;
+  }
+  return STATUS_OK;
+}
+
+int RunHalvoReaders(int argc, char** argv) {
+  int mode = ParseCommandLine(argc, argv);
+  int status = STATUS_USAGE;
+  if (mode >= 0) {
+    ResetReaderTable(ExistingReaders, READER_SLOTS);
+    FileIdentity loaded;
+    if (FillExistingReaders(DriverListPath, ExistingReaders, &loaded) != 0) {
+      std::printf("FillExistingReaders returned an error.\n");
+      status = STATUS_FAILED;
+    } else {
+      status = RunMode(mode, loaded);
+    }
+  }
+  if (std::fflush(stdout) != 0 && status == STATUS_OK) status = STATUS_FAILED;
+  return status;
+}

@@ -1,0 +1,61 @@
+// Command-line driver: reads the command line, chooses the mode and the
+// driver list file, loads the working table, runs the mode and yields the
+// exit status. Everything is printed on standard output.
+#ifndef HALVO_CLI_CLI_H_
+#define HALVO_CLI_CLI_H_
+
+#include <cstddef>
+
+#include "driverlist/driverlist.h"
+
+// The run modes; a run without arguments installs.
+constexpr int MODE_LIST = 0;
+constexpr int MODE_INSTALL = 1;
+constexpr int MODE_CHECK = 2;
+
+// Exit statuses.
+constexpr int STATUS_OK = 0;
+constexpr int STATUS_USAGE = 1;     // also: a check found readers missing
+constexpr int STATUS_FAILED = -1;  // seen by the shell as 255
+
+// Path buffers; a path of at most MAX_PATH_LENGTH bytes leaves room for
+// BACKUP_SUFFIX and the terminating zero. Longer paths are refused.
+constexpr size_t PATH_BUFFER_SIZE = 4096;
+inline constexpr char BACKUP_SUFFIX[] = ".backup";
+constexpr size_t MAX_PATH_LENGTH = PATH_BUFFER_SIZE - sizeof BACKUP_SUFFIX;
+
+// The driver list file used when no path is given; packagers may set
+// another at build time.
+#ifndef HALVO_DEFAULT_PATH
+#define HALVO_DEFAULT_PATH \
+  "/usr/libexec/SmartCardServices/drivers/ifd-ccid.bundle/Contents/Info.plist"
+#endif
+inline constexpr char DEFAULT_PATH[] = HALVO_DEFAULT_PATH;
+
+// Prints `program` as given, then the option summary: four lines.
+void PrintUsage(const char* program);
+
+// Prints the header line and one "%#06x - %#06x - %s" line per reader of
+// ExistingReaders. Returns STATUS_OK.
+int ListReaders();
+
+// Prints "Checking" and the reconciliation lines. Returns STATUS_USAGE when
+// readers are missing; STATUS_OK, after saying so, when none is; STATUS_FAILED
+// when the missing readers would not fit in the table. Writes no file.
+int CheckInstallation();
+
+// Prints "Installing" and the reconciliation lines; when readers are
+// missing, rewrites the driver list file at `path` (keeping the old one at
+// `backup_path`) from the file described by `loaded`. Returns STATUS_OK when
+// nothing was missing or the new file is in place, STATUS_FAILED with the
+// failing function's line otherwise, the driver list file then unchanged.
+int InstallReaders(const char* path, const char* backup_path,
+                   const FileIdentity* loaded);
+
+// The whole run: checks the arguments (count, option, path length) before
+// touching any file, resets and loads ExistingReaders, runs the mode.
+// Returns the exit status; when standard output cannot be flushed, a run
+// that would have succeeded returns STATUS_FAILED instead.
+int RunHalvoReaders(int argc, char** argv);
+
+#endif  // HALVO_CLI_CLI_H_

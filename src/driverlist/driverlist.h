@@ -1,0 +1,165 @@
+// Driver list file: the CCID driver's property list, handled as lines of
+// text with fixed marker texts, never parsed as XML.
+//
+// The form the tool relies on, and the loader enforces:
+//  - lines end in LF; a CR anywhere in a line is dropped on reading;
+//  - no line holds more than MAX_LINE_LENGTH bytes (CRs aside) or a NUL;
+//  - each of the three keys, PLIST_VID_Marker, PLIST_PID_Marker and
+//    PLIST_Name_Marker, stands exactly once in the file and in that order;
+//    after each key line, and before any other array tag, comes a line that
+//    holds "<array>" and nothing else but white space; then element lines;
+//    then a line that holds "</array>" and nothing else but white space;
+//  - an element line holds "<string>" and, after it, "</string>"; the value
+//    is the exact text between them (no entity decoded, nothing trimmed) and
+//    only the first pair on a line counts; a line inside an array without
+//    such a pair is ignored (the rewriter drops it);
+//  - vendor and product IDs are hexadecimal numbers from 0 to 0xfffe, read
+//    as "%x" reads them (white space, sign and 0x or 0X prefix allowed);
+//  - the three arrays are parallel and of equal length, at most MAX_READERS.
+// A file outside this form is refused with a message naming the file, the
+// line where one applies, and the problem; nothing is then written.
+//
+// Every function prints its own message where it fails, on standard output,
+// and returns -1; callers add one line naming the function that failed.
+#ifndef HALVO_DRIVERLIST_DRIVERLIST_H_
+#define HALVO_DRIVERLIST_DRIVERLIST_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+
+#include "readers/readers.h"
+
+inline constexpr char PLIST_VID_Marker[] = "<key>ifdVendorID</key>";
+inline constexpr char PLIST_PID_Marker[] = "<key>ifdProductID</key>";
+inline constexpr char PLIST_Name_Marker[] = "<key>ifdFriendlyName</key>";
+inline constexpr char PLIST_Array_Marker[] = "<array>";
+inline constexpr char PLIST_EOArray_Marker[] = "</array>";
+inline constexpr char PLIST_String_Marker[] = "<string>";
+inline constexpr char PLIST_EOString_Marker[] = "</string>";
+
+// A line buffer; a line holds at most MAX_LINE_LENGTH bytes.
+constexpr size_t LINE_BUFFER_SIZE = 16384;
+constexpr size_t MAX_LINE_LENGTH = LINE_BUFFER_SIZE - 1;
+// An element value buffer; a value holds at most MAX_VALUE_LENGTH bytes,
+// which is also the room in ReaderEntry::Name.
+constexpr size_t VALUE_BUFFER_SIZE = NAME_SIZE;
+constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
+// How much of the file is read in one go.
+constexpr size_t READ_BLOCK_SIZE = 65536;
+// The array steps, in file order: vendor IDs, product IDs, names.
+constexpr int STEP_VIDS = 1;
+constexpr int STEP_PIDS = 2;
+constexpr int STEP_NAMES = 3;
+
+// Owns a FILE* so that every path closes it. The write path closes it
+// itself with Close(), which reports the result.
+struct FileHolder {
+  FILE* file = nullptr;
+  FileHolder() = default;
+  explicit FileHolder(FILE* f) : file(f) {}
+  FileHolder(const FileHolder&) = delete;
+  FileHolder& operator=(const FileHolder&) = delete;
+  ~FileHolder() {
+    if (file != nullptr) std::fclose(file);
+  }
+  // Closes the file; returns 0, or -1 with errno set when fclose failed.
+  int Close();
+};
+
+// A file read line by line, through a block buffer of its own.
+struct LineSource {
+  FILE* file = nullptr;
+  const char* path = "";     // named in messages
+  long line_number = 0;      // of the line last returned
+  bool failed = false;       // a read failed or a line was refused
+  size_t pos = 0, len = 0;   // unread part of `block`
+  char block[READ_BLOCK_SIZE];
+};
+
+// Which file was loaded: fstat of the open file while it was read.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  mode_t mode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+// Reads the next line of `in` into `buffer` (of `size` bytes, at least 1),
+// without its LF and with every CR dropped, zero-terminated. Returns
+// `buffer`, or nullptr at the end of the file. Also returns nullptr, with
+// in->failed set and a message printed, when reading fails, the line holds
+// more than size - 1 bytes (it is never cut) or holds a NUL byte.
+char* fgetsL(char* buffer, size_t size, LineSource* in);
+
+// Writes `text` (nullptr counts as empty) followed by one LF. Returns 0, or
+// -1 with errno set when the stream reports a write error.
+int fputsL(const char* text, FILE* file);
+
+// Judges a line met while skipping: returns why it is refused, or nullptr
+// to go on. `key` is the reader key whose array is being looked for.
+using LineCheck = const char* (*)(const char* line, const char* key);
+
+// Consumes lines of `in` up to and including the first one that contains
+// `pattern`, which is left in `line` (LINE_BUFFER_SIZE bytes). Each line is
+// first shown to `refuse`, when given. Returns 0 when found; -1 at the end
+// of the file, when reading failed, or when `refuse` refused a line (then
+// "PATH, line N: REASON" is printed); in->failed tells these from the end
+// of the file, for which fSkipTo prints nothing.
+int fSkipTo(const char* pattern, LineSource* in, char* line,
+            LineCheck refuse = nullptr, const char* key = nullptr);
+
+// Reads the array of `step` (STEP_VIDS, STEP_PIDS, STEP_NAMES) from `in`
+// into `table`, from its key line through its "</array>" line. Returns 0
+// with the number of elements in *count; -1 with a message when the step is
+// not one of the three or the array is outside the form above. Entries it
+// read before a failure stay in `table`.
+int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
+                   size_t* count);
+
+// Opens the driver list file at `path` and loads its three arrays into
+// `table` (READER_SLOTS entries, reset by the caller), then reads on to the
+// end of the file to make sure no reader key stands again. Returns 0 when
+// the whole file is within the form; *loaded, when given, then tells which
+// file was read. Returns -1 with its messages when the file cannot be
+// opened or read or is outside the form.
+int FillExistingReaders(const char* path,
+                        ReaderEntry* table = ExistingReaders,
+                        FileIdentity* loaded = nullptr);
+
+// Copies the lines of `old` to `out`, generating the elements of the three
+// arrays afresh from `table` (walked up to its first VID of END_MARKER):
+// two tabs, "<string>", the ID as "%#06x" or the name as stored,
+// "</string>". Lines inside an array, and between a key line and its
+// "<array>" line, are dropped; every other line is copied with a single LF.
+// Returns 0, or -1 with a message naming `out_path` when a write fails or
+// naming old->path when reading fails.
+int RewritePListLines(LineSource* old, FILE* out, const char* out_path,
+                      const ReaderEntry* table);
+
+// Rewrites the driver list file at `path` from `table`, keeping the old
+// file at `backup_path`. `loaded` names the file `table` was loaded from:
+// if `path` no longer is that file, nothing is written. A symbolic link at
+// `path` is followed: its target is rewritten in its own folder and kept
+// at the target's path followed by ".backup"; the link stays as it is.
+//
+// The new file is written to a temporary file beside the target, flushed
+// to disk, given the old file's mode, owner and group, and loaded again to
+// check that it holds exactly the readers of `table`. Only then does the
+// old file become the backup (a hard link, or a copy where the file system
+// has none) and the new one take its place by one rename, so the target
+// path always holds the complete old or the complete new file.
+//
+// Returns 0 when the new file is in place. Returns -1 with a message naming
+// the step, the file and the system's reason on any failure; the target is
+// then unchanged and no temporary file is left.
+int WriteNewPList(const char* path, const char* backup_path,
+                  const FileIdentity* loaded,
+                  const ReaderEntry* table = ExistingReaders);
+
+#endif  // HALVO_DRIVERLIST_DRIVERLIST_H_

@@ -1,0 +1,226 @@
+// The install's file handling: nothing reaches the driver list path but a
+// complete, flushed and checked file, by one rename.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driverlist/driverlist.h"
+
+namespace {
+
+// Room for a path; realpath() fills up to PATH_MAX bytes.
+constexpr size_t PATH_SIZE = 4096;
+static_assert(PATH_SIZE >= PATH_MAX);
+inline constexpr char BACKUP_ENDING[] = ".backup";
+inline constexpr char TEMP_ENDING[] = ".XXXXXX";  // mkstemp's pattern
+constexpr mode_t PERMISSION_BITS = 07777;
+
+// Removes a temporary file unless it was renamed into place.
+struct TempFile {
+  char path[PATH_SIZE] = "";
+  bool active = false;
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() {
+    if (active) unlink(path);
+  }
+};
+
+int Fail(const char* what, const char* path) {
+  int err = errno;
+  std::printf("%s %s: %s\n", what, path, std::strerror(err));
+  return -1;
+}
+
+bool SameFile(const struct stat& st, const FileIdentity& id) {
+  return st.st_dev == id.dev && st.st_ino == id.ino && st.st_size == id.size &&
+         st.st_mtim.tv_sec == id.mtime.tv_sec &&
+         st.st_mtim.tv_nsec == id.mtime.tv_nsec;
+}
+
+int FormatPath(char* out, const char* path, const char* ending) {
+  int n = std::snprintf(out, PATH_SIZE, "%s%s", path, ending);
+  if (n >= 0 && static_cast<size_t>(n) < PATH_SIZE) return 0;
+  std::printf("Path too long: %s%s\n", path, ending);
+  return -1;
+}
+
+// Fixes which file is rewritten: the target of a symbolic link at `path`,
+// else `path` itself, with its backup path.
+int ResolveTarget(const char* path, const char* backup_path, char* target,
+                  char* backup) {
+  struct stat st;
+  if (lstat(path, &st) != 0) return Fail("Could not look at", path);
+  if (!S_ISLNK(st.st_mode)) {
+    if (FormatPath(target, path, "") != 0) return -1;
+    return FormatPath(backup, backup_path, "");
+  }
+  if (realpath(path, target) == nullptr)
+    return Fail("Could not follow the link", path);
+  return FormatPath(backup, target, BACKUP_ENDING);
+}
+
+// Makes an empty private file beside `beside` with the mode, owner and
+// group of `old`, open for writing in *out.
+int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
+               FileHolder* out) {
+  if (FormatPath(temp->path, beside, TEMP_ENDING) != 0) return -1;
+  int fd = mkstemp(temp->path);
+  if (fd < 0) return Fail("Could not create a temporary file beside", beside);
+  temp->active = true;
+  out->file = fdopen(fd, "w");
+  if (out->file == nullptr) {
+    int err = errno;
+    close(fd);
+    errno = err;
+    return Fail("Could not open", temp->path);
+  }
+  // Only root may give a file away; others keep what mkstemp gave them.
+  if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
+      (errno != EPERM || geteuid() == 0))
+    return Fail("Could not set the owner of", temp->path);
+  if (fchmod(fd, old.st_mode & PERMISSION_BITS) != 0)
+    return Fail("Could not set the mode of", temp->path);
+  return 0;
+}
+
+// Flushes a written temporary file to disk and closes it.
+int FinishTemp(TempFile* temp, FileHolder* out) {
+  if (std::fflush(out->file) != 0) return Fail("Could not write", temp->path);
+  if (fsync(fileno(out->file)) != 0)
+    return Fail("Could not flush to disk", temp->path);
+  if (out->Close() != 0) return Fail("Could not close", temp->path);
+  return 0;
+}
+
+// Loads the new file again: it must hold exactly the readers of `table`.
+int VerifyNewFile(const char* temp_path, const ReaderEntry* table) {
+  static ReaderEntry reloaded[READER_SLOTS];
+  ResetReaderTable(reloaded, READER_SLOTS);
+  if (FillExistingReaders(temp_path, reloaded) == 0) {
+    size_t n = CountReaders(table, READER_SLOTS);
+    bool same = CountReaders(reloaded, READER_SLOTS) == n;
+    for (size_t i = 0; same && i < n; i++)
+      same = reloaded[i].PID == table[i].PID &&
+             reloaded[i].VID == table[i].VID &&
+             std::strcmp(reloaded[i].Name, table[i].Name) == 0;
+    if (same) return 0;
+  }
+  std::printf("%s: the rewritten file does not hold the expected readers.\n",
+              temp_path);
+  return -1;
+}
+
+// Copies the whole of `old` into a new file that then replaces `backup`.
+int CopyToBackup(FILE* old, const char* target, const struct stat& st,
+                 const char* backup) {
+  TempFile temp;
+  FileHolder out;
+  if (CreateTemp(backup, st, &temp, &out) != 0) return -1;
+  if (std::fseek(old, 0, SEEK_SET) != 0) return Fail("Could not read", target);
+  static char block[READ_BLOCK_SIZE];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, old)) > 0)
+    if (std::fwrite(block, 1, n, out.file) != n)
+      return Fail("Could not write", temp.path);
+  if (std::ferror(old)) return Fail("Could not read", target);
+  if (FinishTemp(&temp, &out) != 0) return -1;
+  if (std::rename(temp.path, backup) != 0)
+    return Fail("Could not rename the backup copy to", backup);
+  temp.active = false;
+  return 0;
+}
+
+// Makes `backup` the old file itself (a hard link), or a copy of it where
+// the file system has no hard links, replacing any earlier backup.
+int KeepBackup(const char* target, FILE* old, const struct stat& st,
+               const char* backup) {
+  struct stat earlier;
+  if (lstat(backup, &earlier) == 0) {
+    if (std::remove(backup) != 0)
+      return Fail("Could not remove the earlier backup", backup);
+  } else if (errno != ENOENT) {
+    return Fail("Could not look at", backup);
+  }
+  if (link(target, backup) == 0) return 0;
+  if (errno != EPERM && errno != EXDEV && errno != EMLINK &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    return Fail("Could not keep the old file as the backup", backup);
+  return CopyToBackup(old, target, st, backup);
+}
+
+// Makes the rename of an entry of the folder of `path` durable.
+int SyncFolder(const char* path) {
+  char folder[PATH_SIZE];
+  if (FormatPath(folder, path, "") != 0) return -1;
+  char* slash = std::strrchr(folder, '/');
+  if (slash == nullptr)
+    std::strcpy(folder, ".");
+  else
+    slash[slash == folder ? 1 : 0] = '\0';
+  int fd = open(folder, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return Fail("Could not open the folder", folder);
+  int synced = fsync(fd);
+  int err = errno;
+  if (close(fd) != 0 || synced != 0) {
+    if (synced != 0) errno = err;
+    return Fail("Could not flush to disk the folder", folder);
+  }
+  return 0;
+}
+
+// True when `target` still is the file that was loaded.
+int CheckUnchanged(const char* target, const FileIdentity& loaded) {
+  struct stat st;
+  if (stat(target, &st) != 0) return Fail("Could not look at", target);
+  if (SameFile(st, loaded)) return 0;
+  std::printf("%s changed since it was loaded; it was left as it is.\n",
+              target);
+  return -1;
+}
+
+}  // namespace
+
+int WriteNewPList(const char* path, const char* backup_path,
+                  const FileIdentity* loaded, const ReaderEntry* table) {
+  char target[PATH_SIZE], backup[PATH_SIZE];
+  if (ResolveTarget(path, backup_path, target, backup) != 0) return -1;
+  FileHolder old(std::fopen(target, "r"));
+  if (old.file == nullptr) {
+    std::printf("File could not be opened %s\n", target);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fileno(old.file), &st) != 0) return Fail("Could not look at", target);
+  if (!SameFile(st, *loaded)) {
+    std::printf("%s changed since it was loaded; it was left as it is.\n",
+                target);
+    return -1;
+  }
+  TempFile temp;
+  FileHolder out;
+  if (CreateTemp(target, st, &temp, &out) != 0) return -1;
+  static LineSource in;  // 64 KiB: kept off the stack
+  in = LineSource{};
+  in.file = old.file;
+  in.path = target;
+  if (RewritePListLines(&in, out.file, temp.path, table) != 0 ||
+      FinishTemp(&temp, &out) != 0 || VerifyNewFile(temp.path, table) != 0 ||
+      CheckUnchanged(target, *loaded) != 0 ||
+      KeepBackup(target, old.file, st, backup) != 0)
+    return -1;
+  if (std::rename(temp.path, target) != 0)
+    return Fail("Could not move the new file into place at", target);
+  temp.active = false;
+  if (SyncFolder(target) != 0)
+    std::printf("The new file is in place at %s, but may not yet be on disk.\n",
+                target);
+  return 0;
+}

@@ -1,0 +1,451 @@
+#!/usr/bin/env python3
+"""End-to-end tests: run the built halvo-readers in temporary folders on
+fixture files made there; compare the whole stdout, the exit status and the
+resulting files byte for byte.
+
+Usage: e2e_test.py PATH-TO-halvo-readers PATH-TO-examples/Info.plist
+"""
+import os
+import plistlib
+import re
+import resource
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BINARY = None
+EXAMPLE = None
+DEFAULT_PATH = "/usr/libexec/SmartCardServices/drivers/ifd-ccid.bundle/Contents/Info.plist"
+
+# (PID, VID, name) of the built-in readers, in table order.
+HALVO = [
+    (0x0341, "HALVO MERIDOX KEY 341"), (0x0352, "HALVO MERIDOX KEY 540"),
+    (0x0357, "HALVO MERIDOX KEY 540"), (0x0355, "HALVO MERIDOX KEY 310"),
+    (0x0359, "HALVO MERIDOX KEY 310"), (0x0362, "HALVO MERIDOX KEY 312"),
+    (0x0360, "HALVO MERIDOX KEY 312"), (0x0003, "HALVO HX615"),
+    (0x0635, "HALVO HX635"), (0x0645, "HALVO HX645"),
+    (0x0650, "HALVO MERIDOX 650"), (0x0680, "Halvo MERIDOX 680")]
+HALVO = [(pid, 0x2E5B, name) for pid, name in HALVO]
+
+HEAD = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n'
+TAIL = "</dict>\n</plist>\n"
+
+
+def usage(program):
+    return (program + " -[lic] \n\tOption -i for install\n"
+            "\tOption -l for list all readers\n\tOption -c for check installation\n")
+
+
+def doc(readers, tail=TAIL, fmt="0x%04X"):
+    """A driver list file in the driver's own form."""
+    def array(key, values):
+        return ("\t<key>%s</key>\n\t<array>\n" % key +
+                "".join("\t\t<string>%s</string>\n" % v for v in values) +
+                "\t</array>\n")
+    return (HEAD + array("ifdVendorID", [fmt % r[1] for r in readers]) +
+            array("ifdProductID", [fmt % r[0] for r in readers]) +
+            array("ifdFriendlyName", [r[2] for r in readers]) + tail)
+
+
+def generated(readers, tail=TAIL):
+    """The file the rewriter makes of doc(readers, tail) plus nothing else."""
+    return doc(readers, tail, fmt="%#06x").replace("0x0000", "000000")
+
+
+def listing(readers):
+    return "   PID -    VID - Name\n" + "".join(
+        "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers)
+
+
+def hex6(n):
+    return "%#06x" % n if n else "000000"
+
+
+def missing_lines(rows):
+    return "".join("Missing Reader: %#06x - %#06x - %s\n" % HALVO[r] for r in rows)
+
+
+OTHERS = [(0x0090, 0x072F, "Korvane &amp; Co A"), (0x0100, 0x04E6, "Tessaline B")]
+LOAD_FAILED = "FillExistingReaders returned an error.\n"
+
+
+class Folder:
+    """A temporary folder holding fixture files."""
+
+    def __init__(self, test):
+        self.path = tempfile.mkdtemp(prefix="halvo-e2e-")
+        test.addCleanup(self.remove)
+
+    def remove(self):
+        subprocess.run(["chattr", "-i", self.path], stderr=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, check=False)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def file(self, name, content, mode=0o644):
+        path = os.path.join(self.path, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+        os.chmod(path, mode)
+        return path
+
+    def snapshot(self):
+        """Every entry below the folder: kind, bytes, mode, inode and mtime."""
+        seen = {}
+        for root, dirs, files in os.walk(self.path):
+            for name in dirs + files:
+                p = os.path.join(root, name)
+                st = os.lstat(p)
+                data = None
+                if stat.S_ISREG(st.st_mode):
+                    data = read_bytes(p)
+                elif stat.S_ISLNK(st.st_mode):
+                    data = os.readlink(p)
+                seen[os.path.relpath(p, self.path)] = (
+                    st.st_mode, st.st_ino, st.st_mtime_ns, data)
+        return seen
+
+
+def run(args, cwd=None, preexec=None, umask=None):
+    def setup():
+        if umask is not None:
+            os.umask(umask)
+        if preexec:
+            preexec()
+    proc = subprocess.run([BINARY] + args, cwd=cwd, capture_output=True,
+                          preexec_fn=setup, check=False)
+    return proc.stdout.decode(), proc.returncode, proc.stderr.decode()
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def read(path):
+    return read_bytes(path).decode()
+
+
+class CommandLineTest(unittest.TestCase):
+    def test_bad_command_lines(self):
+        cases = [
+            ("three arguments", ["-l", "a", "b"], "Wrong argument count\n"),
+            ("path alone", ["Info.plist"], "Unknown option: Info.plist\n"),
+            ("upper case", ["-L"], "Unknown option: -L\n"),
+            ("combined options", ["-lc"], "Unknown option: -lc\n"),
+            ("longer word", ["-list", "x"], "Unknown option: -list\n"),
+            ("empty argument", [""], "Unknown option: \n"),
+            ("path too long", ["-l", "p" * 4089],
+             "Path too long: 4089 bytes, at most 4088 allowed\n"),
+        ]
+        for name, args, first in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                out, status, err = run(args, cwd=folder.path)
+                self.assertEqual(out, first + usage(BINARY))
+                self.assertEqual((status, err), (1, ""))
+                self.assertEqual(folder.snapshot(), {})
+
+    def test_files_that_cannot_be_opened(self):
+        if os.path.exists(DEFAULT_PATH):
+            self.skipTest("a real driver list file is installed here")
+        longest = "p" * 4088
+        cases = [
+            ("no arguments", [], DEFAULT_PATH),
+            ("list, default path", ["-l"], DEFAULT_PATH),
+            ("check, missing file", ["-c", "missing.plist"], "missing.plist"),
+            ("install, missing file", ["-i", "missing.plist"], "missing.plist"),
+            ("longest path", ["-l", longest], longest),
+        ]
+        for name, args, path in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                out, status, _ = run(args, cwd=folder.path)
+                self.assertEqual(out, "File could not be opened %s\n" % path + LOAD_FAILED)
+                self.assertEqual(status, 255)
+                self.assertEqual(folder.snapshot(), {})
+
+
+class ListTest(unittest.TestCase):
+    def test_listings(self):
+        cases = [
+            ("empty arrays", doc([]), []),
+            ("one reader", doc([HALVO[0]]), [HALVO[0]]),
+            ("id zero", doc([(0, 0x2E5B, "Zero")]), [(0, 0x2E5B, "Zero")]),
+            ("entities undecoded", doc(OTHERS), OTHERS),
+        ]
+        for name, content, readers in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                path = folder.file("Info.plist", content)
+                before = folder.snapshot()
+                out, status, err = run(["-l", path])
+                self.assertEqual((out, status, err), (listing(readers), 0, ""))
+                self.assertEqual(folder.snapshot(), before)
+
+    def test_example_agrees_with_an_independent_parser(self):
+        with open(EXAMPLE, "rb") as f:
+            plist = plistlib.load(f)
+        readers = [(int(p, 16), int(v, 16), n.replace("&", "&amp;"))
+                   for v, p, n in zip(plist["ifdVendorID"], plist["ifdProductID"],
+                                      plist["ifdFriendlyName"])]
+        self.assertGreater(len(readers), 20)
+        self.assertTrue(any("&amp;" in r[2] for r in readers))
+        out, status, _ = run(["-l", EXAMPLE])
+        self.assertEqual((out, status), (listing(readers), 0))
+
+
+MALFORMED = [
+    ("self-closing array",
+     HEAD + "<key>ifdVendorID</key>\n<array/>\n" + TAIL,
+     "{path}, line 5: the array of \"<key>ifdVendorID</key>\" does not open "
+     "with \"<array>\".\nReadPListArray returned an error during reading VIDS.\n"),
+    ("unequal arrays", doc(OTHERS).replace("\t\t<string>Tessaline B</string>\n", ""),
+     "{path}: the reader arrays differ in length (2 vendor IDs, 2 product IDs, "
+     "1 names).\n"),
+    ("end marker as id", doc([(0xFFFF, 0x2E5B, "X")]),
+     "{path}, line 10: ID out of range (0 to 0xfffe): \"0xFFFF\".\n"
+     "ReadPListArray returned an error during reading PIDS.\n"),
+    ("long line after the arrays", doc(OTHERS, tail="x" * 16384 + "\n"),
+     "{path}, line 19: line longer than 16383 bytes.\n"),
+]
+
+
+class MalformedTest(unittest.TestCase):
+    def test_refused_in_every_mode_and_nothing_written(self):
+        for name, content, message in MALFORMED:
+            for mode in ["-l", "-c", "-i"]:
+                with self.subTest(name=name, mode=mode):
+                    folder = Folder(self)
+                    path = folder.file("Info.plist", content)
+                    before = folder.snapshot()
+                    out, status, _ = run([mode, path])
+                    self.assertEqual(out, message.replace("{path}", path) + LOAD_FAILED)
+                    self.assertEqual(status, 255)
+                    self.assertEqual(folder.snapshot(), before)
+
+
+class CheckTest(unittest.TestCase):
+    def test_checks(self):
+        renamed = list(HALVO)
+        renamed[1] = (0x0352, 0x2E5B, "Reader X")
+        renamed[11] = (0x0680, 0x2E5B, "HALVO MERIDOX 680")
+        alt = list(HALVO)
+        alt[1] = (0x0352, 0x2E5B, "KY540")
+        cases = [
+            ("all present", doc(OTHERS + HALVO), 0,
+             "Plist file already contains all Halvo readers.\n"),
+            ("none present", doc(OTHERS), 1, missing_lines(range(12))),
+            ("alternative name accepted", doc(alt), 0,
+             "Plist file already contains all Halvo readers.\n"),
+            ("mismatches alone", doc(renamed), 0,
+             "Name mismatch: 0x0352 - 0x2e5b - 'HALVO MERIDOX KEY 540' or 'KY540' "
+             "to 'Reader X'\n"
+             "Name mismatch: 0x0680 - 0x2e5b - 'Halvo MERIDOX 680' or '' to "
+             "'HALVO MERIDOX 680'\n"
+             "Plist file already contains all Halvo readers.\n"),
+            ("another vendor", doc([(0x0341, 0x072F, "HALVO MERIDOX KEY 341")] + HALVO[1:]),
+             1, missing_lines([0])),
+            ("duplicate, first wrong",
+             doc([(0x0341, 0x2E5B, "Wrong")] + HALVO), 0,
+             "Name mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' or '' to "
+             "'Wrong'\nPlist file already contains all Halvo readers.\n"),
+        ]
+        for name, content, status, lines in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                path = folder.file("Info.plist", content)
+                before = folder.snapshot()
+                out, got, _ = run(["-c", path])
+                self.assertEqual((out, got), ("Checking\n" + lines, status))
+                self.assertEqual(folder.snapshot(), before)
+
+    def test_readers_that_would_not_fit(self):
+        others = [(i + 1, 0x072F, "Other %d" % i) for i in range(1012)]
+        for mode, word in [("-c", "Checking"), ("-i", "Installing")]:
+            with self.subTest(mode):
+                folder = Folder(self)
+                path = folder.file("Info.plist", doc(others))
+                before = folder.snapshot()
+                out, status, _ = run([mode, path])
+                self.assertEqual(out, word + "\n" + missing_lines(range(12)) +
+                                 "The driver list already holds 1023 readers, the "
+                                 "most this tool can handle: the missing readers "
+                                 "cannot be added.\n"
+                                 "UpdateHalvoReaderToExisting returned an error.\n")
+                self.assertEqual(status, 255)
+                self.assertEqual(folder.snapshot(), before)
+
+
+def installing(rows):
+    return "Installing\n" + missing_lines(rows)
+
+
+# A file in odd but valid forms, lacking rows 1 to 3 of the built-in table.
+ODD = (HEAD + "\t<key>ifdCapabilities</key>\n\t<string>0x00000000</string>\n\n"
+       "\t<key>ifdVendorID</key>\n\t<!-- vendor IDs, dropped -->\n\n\t<array>\n"
+       "\t\t<string>0x072F</string>\n"
+       "  <string>2e5b</string> trailing text\n"
+       "\t\t<!-- a comment inside an array, dropped -->\n"
+       + "".join("\t<string>0X2E5B</string>\n" for _ in range(8)) +
+       "\t\t<string>0x2e5b\n"
+       "\t</array>\n\n"
+       "\t<key>ifdProductID</key>\n\t<array>\n\t\t<string>90</string>\n"
+       + "".join("\t\t<string>0x%x</string>\n" % HALVO[r][0] for r in range(3, 12)) +
+       "\t</array>\n"
+       "\t<key>ifdFriendlyName</key>\n\t<array>\n\t\t<string>Korvane &amp; Co A</string>\n"
+       + "".join("\t\t<string>%s</string>\n" % HALVO[r][2] for r in range(3, 12)) +
+       "\t</array>\n\n\t<key>Copyright</key>\n\t<string>Example</string>\n"
+       "</dict>\n</plist>")
+
+ODD_REWRITTEN = (
+    HEAD + "\t<key>ifdCapabilities</key>\n\t<string>0x00000000</string>\n\n"
+    "\t<key>ifdVendorID</key>\n\t<array>\n\t\t<string>0x072f</string>\n"
+    + "".join("\t\t<string>0x2e5b</string>\n" for _ in range(12)) +
+    "\t</array>\n\n\t<key>ifdProductID</key>\n\t<array>\n\t\t<string>0x0090</string>\n"
+    + "".join("\t\t<string>%#06x</string>\n" % HALVO[r][0] for r in list(range(3, 12)) + [0, 1, 2]) +
+    "\t</array>\n\t<key>ifdFriendlyName</key>\n\t<array>\n\t\t<string>Korvane &amp; Co A</string>\n"
+    + "".join("\t\t<string>%s</string>\n" % HALVO[r][2] for r in list(range(3, 12)) + [0, 1, 2]) +
+    "\t</array>\n\n\t<key>Copyright</key>\n\t<string>Example</string>\n"
+    "</dict>\n</plist>\n")
+
+
+class InstallTest(unittest.TestCase):
+    def install(self, content, args=("-i",), **kw):
+        folder = Folder(self)
+        path = folder.file("Info.plist", content)
+        out, status, err = run(list(args) + [path], **kw)
+        return folder, path, out, status
+
+    def test_rewrites(self):
+        cases = [
+            ("odd forms, three missing", ODD, installing([0, 1, 2]), ODD_REWRITTEN),
+            ("crlf", ODD.replace("\n", "\r\n"), installing([0, 1, 2]), ODD_REWRITTEN),
+            ("empty table", doc([]), installing(range(12)), generated(HALVO)),
+            ("others first, built-ins last", doc(OTHERS, fmt="%x"),
+             installing(range(12)), generated(OTHERS + HALVO)),
+            ("mismatch and missing",
+             doc([(0x0341, 0x2E5B, "Old name")] + HALVO[2:]),
+             "Installing\nName mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' "
+             "or '' to 'Old name'\n" + missing_lines([1]),
+             generated([(0x0341, 0x2E5B, "Old name")] + HALVO[2:] + [HALVO[1]])),
+        ]
+        for name, content, lines, expected in cases:
+            with self.subTest(name):
+                folder, path, out, status = self.install(content)
+                self.assertEqual((out, status), (lines, 0))
+                self.assertEqual(read(path), expected)
+                self.assertEqual(read_bytes(path + ".backup"), content.encode())
+                self.assertEqual(sorted(os.listdir(folder.path)),
+                                 ["Info.plist", "Info.plist.backup"])
+
+    def test_nothing_to_do_and_install_twice(self):
+        folder = Folder(self)
+        path = folder.file("Info.plist", doc([(0x0341, 0x2E5B, "Old")] + HALVO[2:]))
+        folder.file("Info.plist.backup", "earlier backup\n")
+        run(["-i", path])
+        self.assertEqual(read(path + ".backup"),
+                         doc([(0x0341, 0x2E5B, "Old")] + HALVO[2:]))
+        before = folder.snapshot()
+        out, status, _ = run(["-i", path])
+        self.assertEqual(out, "Installing\nName mismatch: 0x0341 - 0x2e5b - "
+                         "'HALVO MERIDOX KEY 341' or '' to 'Old'\n"
+                         "Plist file already contains all Halvo readers. Nothing to do.\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(folder.snapshot(), before)
+
+    def test_keeps_mode_and_the_old_file_as_backup(self):
+        folder = Folder(self)
+        path = folder.file("Info.plist", doc(OTHERS), mode=0o644)
+        old_inode = os.stat(path).st_ino
+        out, status, _ = run(["-i", path], umask=0o077)
+        self.assertEqual(status, 0)
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o644)
+        self.assertEqual(os.stat(path + ".backup").st_ino, old_inode)
+
+    def test_follows_a_symbolic_link(self):
+        folder = Folder(self)
+        real = folder.file("etc/reader.conf.plist", doc(OTHERS))
+        link = os.path.join(folder.path, "bundle", "Info.plist")
+        os.makedirs(os.path.dirname(link))
+        os.symlink("../etc/reader.conf.plist", link)
+        out, status, _ = run(["-i", link])
+        self.assertEqual((out, status), (installing(range(12)), 0))
+        self.assertEqual(os.readlink(link), "../etc/reader.conf.plist")
+        self.assertEqual(read(real), generated(OTHERS + HALVO))
+        self.assertEqual(read(real + ".backup"), doc(OTHERS))
+        self.assertEqual(os.listdir(os.path.dirname(link)), ["Info.plist"])
+
+    def test_example_rewrite_agrees_with_an_independent_parser(self):
+        folder = Folder(self)
+        path = folder.file("Info.plist", read_bytes(EXAMPLE))
+        before = plistlib.loads(read_bytes(path))
+        out, status, _ = run(["-i", path])
+        self.assertEqual(status, 0)
+        after = plistlib.loads(read_bytes(path))
+        keys = ["ifdVendorID", "ifdProductID", "ifdFriendlyName"]
+        self.assertEqual(len({len(after[k]) for k in keys}), 1)
+        n = len(before["ifdVendorID"])
+        for k in keys[:2]:
+            self.assertEqual([int(x, 16) for x in after[k][:n]],
+                             [int(x, 16) for x in before[k]])
+        self.assertEqual(after["ifdFriendlyName"][:n], before["ifdFriendlyName"])
+        self.assertEqual([(int(p, 16), int(v, 16), name) for v, p, name in zip(
+            *(after[k][n:] for k in keys))], HALVO)
+        for k in before:
+            if k not in keys:
+                self.assertEqual(after[k], before[k])
+
+    def test_failures_leave_the_file_as_it_was(self):
+        def fsize_limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (600, 600))
+
+        def backup_folder(folder):
+            folder.file("Info.plist.backup/kept", "x")
+
+        def locked_folder(folder):
+            if os.geteuid() == 0:
+                if subprocess.run(["chattr", "+i", folder.path],
+                                  capture_output=True).returncode != 0:
+                    return False
+            else:
+                os.chmod(folder.path, 0o555)
+            return True
+
+        temp = r"\{path\}\.[A-Za-z0-9]{6}"
+        cases = [
+            ("write fails part-way", None, fsize_limit,
+             r"Could not write %s: File too large\n" % temp),
+            ("backup is a folder", backup_folder, None,
+             r"Could not remove the earlier backup \{path\}\.backup: "
+             r"Directory not empty\n"),
+            ("no temporary file", locked_folder, None,
+             r"Could not create a temporary file beside \{path\}: "
+             r"(Operation not permitted|Permission denied)\n"),
+        ]
+        for name, arrange, preexec, message in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                path = folder.file("Info.plist", doc(OTHERS))
+                if arrange and arrange(folder) is False:
+                    print("skipped: %s (chattr not supported here)" % name)
+                    continue
+                before = folder.snapshot()
+                out, status, _ = run(["-i", path], preexec=preexec)
+                expected = (re.escape(installing(range(12))) +
+                            message.replace(r"\{path\}", re.escape(path)) +
+                            re.escape("WriteNewPList returned an error.\n"))
+                self.assertRegex(out, "^" + expected + "$")
+                self.assertEqual(status, 255)
+                self.assertEqual(folder.snapshot(), before)
+
+
+if __name__ == "__main__":
+    BINARY = os.path.abspath(sys.argv[1])
+    EXAMPLE = os.path.abspath(sys.argv[2])
+    unittest.main(argv=sys.argv[:1], verbosity=1)

@@ -1,0 +1,114 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driverlist/driverlist.h"
+#include "test_util.h"
+
+namespace {
+
+struct LineCase {
+  const char* name;
+  std::string input;
+  std::vector<std::string> lines;  // read before the end or the failure
+  std::string output;              // printed; {path} for the file
+};
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<LineCase> LineCases() {
+  const std::string longest(MAX_LINE_LENGTH, 'x');
+  return {
+      {"LfLines", "a\nb\n", {"a", "b"}, ""},
+      {"CrLfLikeLf", "a\r\nb\r\n", {"a", "b"}, ""},
+      {"CrAnywhereDropped", "\ra\rb\r\n", {"ab"}, ""},
+      {"EmptyLinesAreNotTheEnd", "\n\n", {"", ""}, ""},
+      {"LastLineWithoutLf", "a\nlast", {"a", "last"}, ""},
+      {"LongestLineFits", longest + "\n", {longest}, ""},
+      {"CrDoesNotCountTowardsTheLimit", longest + "\r\n", {longest}, ""},
+      {"OneByteTooLongIsRefused", "ok\n" + longest + "y\n", {"ok"},
+       "{path}, line 2: line longer than 16383 bytes.\n"},
+      {"NulIsRefused", std::string("a\nb\0c\n", 6), {"a"},
+       "{path}, line 2: line holds a NUL byte.\n"},
+      {"EmptyFile", "", {}, ""},
+  };
+}
+
+class FgetsLTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(FgetsLTest, ReadsWholeLinesOrRefuses) {
+  const LineCase& c = GetParam();
+  TempFile file(c.input);
+  static LineSource in;
+  in = LineSource{};
+  in.file = std::fopen(file.path().c_str(), "r");
+  ASSERT_NE(in.file, nullptr);
+  in.path = file.path().c_str();
+  static char line[LINE_BUFFER_SIZE];
+  std::vector<std::string> got;
+  StartCapture();
+  while (fgetsL(line, sizeof line, &in) != nullptr) got.push_back(line);
+  std::string printed = EndCapture();
+  std::fclose(in.file);
+  EXPECT_EQ(got, c.lines);
+  EXPECT_EQ(printed, WithPath(c.output, file.path()));
+  EXPECT_EQ(in.failed, !c.output.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FgetsLTest, testing::ValuesIn(LineCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
+  std::string input;
+  for (int i = 0; i < 20000; i++) input += "line " + std::to_string(i) + "\r\n";
+  ASSERT_GT(input.size(), 2 * READ_BLOCK_SIZE);
+  TempFile file(input);
+  static LineSource in;
+  in = LineSource{};
+  in.file = std::fopen(file.path().c_str(), "r");
+  in.path = file.path().c_str();
+  char line[64];
+  int i = 0;
+  while (fgetsL(line, sizeof line, &in) != nullptr)
+    ASSERT_EQ(std::string(line), "line " + std::to_string(i++));
+  std::fclose(in.file);
+  EXPECT_EQ(i, 20000);
+  EXPECT_FALSE(in.failed);
+}
+
+TEST(FputsLTest, EndsEveryLineWithOneLf) {
+  TempFile file("");
+  FILE* f = std::fopen(file.path().c_str(), "w+");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(fputsL("text", f), 0);
+  EXPECT_EQ(fputsL("", f), 0);
+  EXPECT_EQ(fputsL(nullptr, f), 0);
+  std::rewind(f);
+  char got[16] = {};
+  EXPECT_EQ(std::fread(got, 1, sizeof got, f), 7u);
+  std::fclose(f);
+  EXPECT_STREQ(got, "text\n\n\n");
+}
+
+TEST(FputsLTest, ReportsAWriteThatFails) {
+  FILE* full = std::fopen("/dev/full", "w");
+  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+  std::setvbuf(full, nullptr, _IONBF, 0);
+  EXPECT_EQ(fputsL("text", full), -1);
+  std::fclose(full);
+}
+
+TEST(FSkipToTest, ConsumesUpToThePatternOrTheEnd) {
+  TempFile file("a\n<array>x\nb\n");
+  static LineSource in;
+  in = LineSource{};
+  in.file = std::fopen(file.path().c_str(), "r");
+  in.path = file.path().c_str();
+  static char line[LINE_BUFFER_SIZE];
+  ASSERT_EQ(fSkipTo("<array>", &in, line), 0);
+  EXPECT_STREQ(line, "<array>x");
+  EXPECT_EQ(fSkipTo("<array>", &in, line), -1);
+  EXPECT_FALSE(in.failed);
+  std::fclose(in.file);
+}
+
+}  // namespace
