@@ -361,10 +361,14 @@ class InstallTest(unittest.TestCase):
     def test_keeps_mode_and_the_old_file_as_backup(self):
         folder = Folder(self)
         path = folder.file("Info.plist", doc(OTHERS), mode=0o644)
+        owner = (1234, 5678) if os.geteuid() == 0 else (os.getuid(), os.getgid())
+        os.chown(path, *owner)
         old_inode = os.stat(path).st_ino
         out, status, _ = run(["-i", path], umask=0o077)
         self.assertEqual(status, 0)
-        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o644)
+        new = os.stat(path)
+        self.assertEqual(stat.S_IMODE(new.st_mode), 0o644)
+        self.assertEqual((new.st_uid, new.st_gid), owner)
         self.assertEqual(os.stat(path + ".backup").st_ino, old_inode)
 
     def test_follows_a_symbolic_link(self):

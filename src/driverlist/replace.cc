@@ -176,14 +176,21 @@ int SyncFolder(const char* path) {
   return 0;
 }
 
-// True when `target` still is the file that was loaded.
-int CheckUnchanged(const char* target, const FileIdentity& loaded) {
-  struct stat st;
-  if (stat(target, &st) != 0) return Fail("Could not look at", target);
+// Returns 0 when `st` is the file that was loaded; -1, saying so, when
+// `target` has been replaced or changed since.
+int CheckSame(const struct stat& st, const FileIdentity& loaded,
+              const char* target) {
   if (SameFile(st, loaded)) return 0;
   std::printf("%s changed since it was loaded; it was left as it is.\n",
               target);
   return -1;
+}
+
+// Looks again just before the old file is touched.
+int CheckUnchanged(const char* target, const FileIdentity& loaded) {
+  struct stat st;
+  if (stat(target, &st) != 0) return Fail("Could not look at", target);
+  return CheckSame(st, loaded, target);
 }
 
 }  // namespace
@@ -199,11 +206,7 @@ int WriteNewPList(const char* path, const char* backup_path,
   }
   struct stat st;
   if (fstat(fileno(old.file), &st) != 0) return Fail("Could not look at", target);
-  if (!SameFile(st, *loaded)) {
-    std::printf("%s changed since it was loaded; it was left as it is.\n",
-                target);
-    return -1;
-  }
+  if (CheckSame(st, *loaded, target) != 0) return -1;
   TempFile temp;
   FileHolder out;
   if (CreateTemp(target, st, &temp, &out) != 0) return -1;

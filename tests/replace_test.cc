@@ -1,0 +1,118 @@
+// The install's safety nets, driven directly: a file that changes after it
+// was loaded, and a rewrite that would not load back as the table.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driverlist/driverlist.h"
+#include "test_util.h"
+
+namespace {
+
+const char* const SMALL =
+    "<plist>\n<dict>\n<key>ifdVendorID</key>\n<array>\n<string>1</string>\n"
+    "</array>\n<key>ifdProductID</key>\n<array>\n<string>2</string>\n"
+    "</array>\n<key>ifdFriendlyName</key>\n<array>\n<string>N</string>\n"
+    "</array>\n</dict>\n</plist>\n";
+
+std::string Slurp(const std::string& path) {
+  std::string s;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  for (int c; (c = std::getc(f)) != EOF;) s += static_cast<char>(c);
+  std::fclose(f);
+  return s;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+void Overwrite(const std::string& path, const std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(content.c_str(), f);
+  std::fclose(f);
+}
+
+struct SafetyCase {
+  const char* name;
+  // Changes the file after it was loaded, or the table before the rewrite.
+  std::function<void(const std::string& path, ReaderEntry* table)> meddle;
+  std::string expected_content;  // of the driver list file afterwards
+  std::string output;            // "{temp}" stands for any temporary name
+};
+void PrintTo(const SafetyCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<SafetyCase> Cases() {
+  const std::string edited = std::string(SMALL) + "<!-- edited -->\n";
+  return {
+      {"ChangedInPlace",
+       [=](const std::string& p, ReaderEntry*) { Overwrite(p, edited); },
+       edited, "{path} changed since it was loaded; it was left as it is.\n"},
+      {"ReplacedByAnotherFile",
+       [](const std::string& p, ReaderEntry*) {
+         Overwrite(p + ".new", SMALL);
+         std::rename((p + ".new").c_str(), p.c_str());
+       },
+       SMALL, "{path} changed since it was loaded; it was left as it is.\n"},
+      {"Removed",
+       [](const std::string& p, ReaderEntry*) { unlink(p.c_str()); },
+       "<missing>",
+       "Could not look at {path}: No such file or directory\n"},
+      {"NameThatDoesNotLoadBack",
+       [](const std::string&, ReaderEntry* t) {
+         std::strcpy(t[1].Name, "A</string>B");
+       },
+       SMALL, "{temp}: the rewritten file does not hold the expected readers.\n"},
+      {"WalksThatDisagree",
+       [](const std::string&, ReaderEntry* t) { t[1].VID = END_MARKER; },
+       SMALL, "{temp}: the rewritten file does not hold the expected readers.\n"},
+  };
+}
+
+class WriteNewPListTest : public testing::TestWithParam<SafetyCase> {};
+
+TEST_P(WriteNewPListTest, LeavesTheFileAsItWas) {
+  const SafetyCase& c = GetParam();
+  TempFile file(SMALL);
+  const std::string& path = file.path();
+  static ReaderEntry table[READER_SLOTS];
+  ResetReaderTable(table, READER_SLOTS);
+  FileIdentity loaded;
+  ASSERT_EQ(FillExistingReaders(path.c_str(), table, &loaded), 0);
+  table[1] = HalvoReaders[0];  // one reader appended, as reconciliation does
+  c.meddle(path, table);
+  StartCapture();
+  int result =
+      WriteNewPList(path.c_str(), (path + ".backup").c_str(), &loaded, table);
+  std::string printed = EndCapture();
+  EXPECT_EQ(result, -1);
+  std::string pattern = WithPath(c.output, path);
+  size_t at = pattern.find("{temp}");
+  if (at != std::string::npos) {
+    ASSERT_GT(printed.size(), path.size() + 7);
+    EXPECT_EQ(printed.substr(0, path.size() + 1), path + ".");
+    pattern.replace(at, 6, printed.substr(0, path.size() + 7));
+  }
+  EXPECT_EQ(printed, pattern);
+  EXPECT_EQ(Slurp(path), c.expected_content);
+  std::string folder = path.substr(0, path.rfind('/'));
+  std::vector<std::string> expected_entries;
+  if (c.expected_content != "<missing>") expected_entries = {"Info.plist"};
+  EXPECT_EQ(Entries(folder), expected_entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Safety, WriteNewPListTest, testing::ValuesIn(Cases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
