@@ -150,6 +150,11 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual((status, err), (1, ""))
                 self.assertEqual(folder.snapshot(), {})
 
+    def test_lost_output_is_a_failure(self):
+        with open("/dev/full", "w") as full:
+            proc = subprocess.run([BINARY, "-l", EXAMPLE], stdout=full, check=False)
+        self.assertEqual(proc.returncode, 255)
+
     def test_files_that_cannot_be_opened(self):
         if os.path.exists(DEFAULT_PATH):
             self.skipTest("a real driver list file is installed here")
