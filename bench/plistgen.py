@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Generates driver list files in the CCID driver's own form, for the
+property test and the benchmark.
+
+generate(rng, ...) returns (text, readers): the file's text and its readers
+as (pid, vid, name as written in the file), in file order.
+
+Command line: plistgen.py OUT --readers N [--bulk BYTES] [--seed S]
+"""
+import argparse
+import random
+
+# The built-in readers: (pid, vid, name, alternative name).
+HALVO = [
+    (0x0341, 0x2E5B, "HALVO MERIDOX KEY 341", ""),
+    (0x0352, 0x2E5B, "HALVO MERIDOX KEY 540", "KY540"),
+    (0x0357, 0x2E5B, "HALVO MERIDOX KEY 540", "KY540"),
+    (0x0355, 0x2E5B, "HALVO MERIDOX KEY 310", "KY310"),
+    (0x0359, 0x2E5B, "HALVO MERIDOX KEY 310", "KY310"),
+    (0x0362, 0x2E5B, "HALVO MERIDOX KEY 312", "KY312"),
+    (0x0360, 0x2E5B, "HALVO MERIDOX KEY 312", "KY312"),
+    (0x0003, 0x2E5B, "HALVO HX615", ""),
+    (0x0635, 0x2E5B, "HALVO HX635", ""),
+    (0x0645, 0x2E5B, "HALVO HX645", ""),
+    (0x0650, 0x2E5B, "HALVO MERIDOX 650", ""),
+    (0x0680, 0x2E5B, "Halvo MERIDOX 680", ""),
+]
+
+MAKERS = ["Korvane", "Tessaline", "Gemvault", "Ostrava Micro", "Vasquez &amp; Reed",
+          "Pinecrest", "Athelon &lt;EU&gt;"]
+MODELS = ["CardPort", "SecureDock", "TokenLink", "PinPad", "Keyline"]
+
+
+def hex_id(rng, value):
+    digits = "%04x" % value if rng.random() < 0.8 else "%x" % value
+    if rng.random() < 0.5:
+        digits = digits.upper()
+    return rng.choice(["0x", "0x", "0X", ""]) + digits
+
+
+def comment_block(rng, size):
+    """A comment of about `size` bytes in lines of at most 100 characters."""
+    lines = ["\t<!--"]
+    total = 0
+    while total < size:
+        line = "\t  " + " ".join(rng.choice(MODELS) for _ in range(12))
+        lines.append(line)
+        total += len(line) + 1
+    lines.append("\t-->")
+    return lines
+
+
+def other_keys(rng):
+    lines = []
+    for i in range(rng.randint(0, 3)):
+        lines += ["\t<key>ifdOption%d</key>" % i, "\t<string>0x%08X</string>" % i]
+    if rng.random() < 0.3:
+        lines += ["\t<key>CFBundleSupportedPlatforms</key>", "\t<array>",
+                  "\t\t<string>MacOSX</string>", "\t</array>"]
+    if rng.random() < 0.5:
+        lines += comment_block(rng, rng.randint(10, 300))
+    if rng.random() < 0.3:
+        lines.append("")
+    return lines
+
+
+def pick_readers(rng, others):
+    readers = []
+    for i in range(others):
+        maker = rng.choice(MAKERS)
+        readers.append((rng.randint(0, 0xFFFE), rng.choice([0x072F, 0x04E6, 0x08E6, 0x1A44]),
+                        "%s %s %d" % (maker, rng.choice(MODELS), i)))
+    for pid, vid, name, alt in HALVO:
+        roll = rng.random()
+        if roll < 0.35:
+            continue  # missing
+        if roll < 0.75:
+            chosen = name
+        elif roll < 0.85 and alt:
+            chosen = alt
+        elif roll < 0.9:
+            chosen = name.lower()
+        else:
+            chosen = "Renamed &amp; %d" % pid
+        readers.insert(rng.randint(0, len(readers)), (pid, vid, chosen))
+        if rng.random() < 0.1:  # a duplicate, first or later
+            readers.insert(rng.randint(0, len(readers)), (pid, vid, rng.choice([name, "Dup"])))
+    if rng.random() < 0.1:  # a built-in product ID under another vendor
+        readers.append((HALVO[0][0], 0x072F, HALVO[0][2]))
+    return readers
+
+
+def generate(rng, others=None, bulk=0, crlf=None):
+    """One driver list file; `bulk` bytes of comments stand before the arrays."""
+    if others is None:
+        others = rng.randint(0, 40)
+    readers = pick_readers(rng, others)
+    indent = rng.choice(["\t\t", "\t", "    ", "", " \t "])
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>',
+             '<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" '
+             '"http://www.apple.com/DTDs/PropertyList-1.0.dtd">',
+             '<plist version="1.0">', "<dict>"]
+    lines += other_keys(rng)
+    if bulk:
+        lines += comment_block(rng, bulk)
+    arrays = [("ifdVendorID", [hex_id(rng, r[1]) for r in readers]),
+              ("ifdProductID", [hex_id(rng, r[0]) for r in readers]),
+              ("ifdFriendlyName", [r[2] for r in readers])]
+    for key, values in arrays:
+        lines.append("\t<key>%s</key>" % key)
+        if rng.random() < 0.2:
+            lines.append("\t<!-- %s follow -->" % key)
+        lines.append("\t<array>")
+        lines += ["%s<string>%s</string>" % (indent, v) for v in values]
+        lines.append("\t</array>")
+        lines += other_keys(rng)
+    lines += ["</dict>", "</plist>"]
+    eol = ("\r\n" if rng.random() < 0.3 else "\n") if crlf is None else ("\r\n" if crlf else "\n")
+    text = eol.join(lines) + (eol if rng.random() < 0.9 else "")
+    return text, readers
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("out")
+    parser.add_argument("--readers", type=int, default=30)
+    parser.add_argument("--bulk", type=int, default=0)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    text, _ = generate(random.Random(args.seed), args.readers, args.bulk, crlf=False)
+    with open(args.out, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    main()

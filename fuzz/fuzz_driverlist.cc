@@ -1,0 +1,159 @@
+// Feeds arbitrary bytes as a driver list file through load, list,
+// reconcile, rewrite and reload, and traps when a promise of the tool is
+// broken:
+//  - a refused file is never changed, and nothing is left beside it;
+//  - an accepted file, when readers are missing, is rewritten into a file
+//    that loads again with exactly the old readers followed by the missing
+//    ones, keeps every line outside the three arrays (CRs aside), and the
+//    old bytes are kept as the backup.
+// Built with libFuzzer under -DHALVO_FUZZ=ON; replay_main.cc runs the same
+// checks over the kept inputs in every test run.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "driverlist/driverlist.h"
+#include "reconcile/reconcile.h"
+
+namespace {
+
+std::string Folder, Path, Backup;
+
+#define REQUIRE(condition)                                              \
+  do {                                                                  \
+    if (!(condition)) {                                                 \
+      std::fprintf(stderr, "broken promise: %s (%s:%d)\n", #condition, \
+                   __FILE__, __LINE__);                                 \
+      std::abort();                                                     \
+    }                                                                   \
+  } while (0)
+
+void SetUp() {
+  if (!Folder.empty()) return;
+  // A memory file system where there is one: fsync there costs nothing.
+  char shm[] = "/dev/shm/halvo-fuzz-XXXXXX";
+  char tmp[] = "/tmp/halvo-fuzz-XXXXXX";
+  char* dir = mkdtemp(shm);
+  if (dir == nullptr) dir = mkdtemp(tmp);
+  REQUIRE(dir != nullptr);
+  Folder = dir;
+  Path = Folder + "/Info.plist";
+  Backup = Path + ".backup";
+  // The tool speaks on standard output; the fuzzer needs none of it.
+  REQUIRE(std::freopen("/dev/null", "w", stdout) != nullptr);
+}
+
+std::string Slurp(const std::string& path) {
+  std::string s;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  REQUIRE(f != nullptr);
+  char block[READ_BLOCK_SIZE];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) s.append(block, n);
+  std::fclose(f);
+  return s;
+}
+
+std::vector<std::string> Entries() {
+  std::vector<std::string> names;
+  DIR* d = opendir(Folder.c_str());
+  REQUIRE(d != nullptr);
+  while (dirent* e = readdir(d))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+void Reset(const uint8_t* data, size_t size) {
+  for (const std::string& name : Entries())
+    REQUIRE(unlink((Folder + "/" + name).c_str()) == 0);
+  FILE* f = std::fopen(Path.c_str(), "wb");
+  REQUIRE(f != nullptr);
+  REQUIRE(std::fwrite(data, 1, size, f) == size);
+  REQUIRE(std::fclose(f) == 0);
+}
+
+// The lines a rewrite keeps as they were: all but those after a key line up
+// to its "<array>", and those inside an array. CRs dropped.
+std::vector<std::string> KeptLines(const std::string& text) {
+  std::vector<std::string> kept;
+  enum { OUTSIDE, BEFORE_ARRAY, INSIDE } state = OUTSIDE;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    std::erase(line, '\r');
+    start = end + 1;
+    bool key = line.find(PLIST_VID_Marker) != std::string::npos ||
+               line.find(PLIST_PID_Marker) != std::string::npos ||
+               line.find(PLIST_Name_Marker) != std::string::npos;
+    if (key) {
+      state = BEFORE_ARRAY;
+    } else if (state == BEFORE_ARRAY &&
+               line.find(PLIST_Array_Marker) != std::string::npos) {
+      state = INSIDE;
+    } else if (state == INSIDE &&
+               line.find(PLIST_EOArray_Marker) != std::string::npos) {
+      state = OUTSIDE;
+    } else if (state != OUTSIDE) {
+      continue;
+    }
+    kept.push_back(line);
+  }
+  return kept;
+}
+
+bool SameReader(const ReaderEntry& a, const ReaderEntry& b) {
+  return a.PID == b.PID && a.VID == b.VID && std::strcmp(a.Name, b.Name) == 0;
+}
+
+void CheckRewrite(const std::string& old, const ReaderEntry* loaded,
+                  size_t n, int appended) {
+  static ReaderEntry reloaded[READER_SLOTS];
+  ResetReaderTable(reloaded, READER_SLOTS);
+  REQUIRE(FillExistingReaders(Path.c_str(), reloaded) == 0);
+  REQUIRE(CountReaders(reloaded, READER_SLOTS) == n + appended);
+  for (size_t i = 0; i < n; i++) REQUIRE(SameReader(reloaded[i], loaded[i]));
+  for (size_t i = n; i < n + appended; i++)
+    REQUIRE(SameReader(reloaded[i], ExistingReaders[i]));
+  std::string now = Slurp(Path);
+  REQUIRE(now.find('\r') == std::string::npos);
+  REQUIRE(!now.empty() && now.back() == '\n');
+  REQUIRE(KeptLines(now) == KeptLines(old));
+  REQUIRE(Slurp(Backup) == old);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  SetUp();
+  Reset(data, size);
+  const std::string old(reinterpret_cast<const char*>(data), size);
+  ResetReaderTable(ExistingReaders, READER_SLOTS);
+  FileIdentity identity;
+  if (FillExistingReaders(Path.c_str(), ExistingReaders, &identity) != 0) {
+    REQUIRE(Slurp(Path) == old);
+    REQUIRE(Entries() == std::vector<std::string>{"Info.plist"});
+    return 0;
+  }
+  size_t n = CountReaders(ExistingReaders, READER_SLOTS);
+  REQUIRE(n <= MAX_READERS && ExistingReaders[n].VID == END_MARKER);
+  ListReaders();
+  static ReaderEntry loaded[READER_SLOTS];
+  std::memcpy(loaded, ExistingReaders, sizeof loaded);
+  int appended = UpdateHalvoReaderToExisting();
+  if (appended < 0) REQUIRE(n + 12 > MAX_READERS);
+  if (appended <= 0) return 0;
+  REQUIRE(WriteNewPList(Path.c_str(), Backup.c_str(), &identity) == 0);
+  CheckRewrite(old, loaded, n, appended);
+  return 0;
+}

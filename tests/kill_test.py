@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Interrupted installs: kill -9 at random moments during a large install,
+many times; the driver list path must always hold the complete old file or
+the complete new one, and nothing but a temporary file may be left beside it.
+
+Usage: kill_test.py PATH-TO-halvo-readers [ROUNDS]
+"""
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import plistgen  # noqa: E402
+
+LEFTOVER = re.compile(r"^Info\.plist(\.backup)?(\.[A-Za-z0-9]{6})?$")
+
+
+def fresh(folder, data):
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    path = os.path.join(folder, "Info.plist")
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 40
+    rng = random.Random(7)
+    text, _ = plistgen.generate(rng, others=800, bulk=4_000_000, crlf=False)
+    old = text.encode()
+    work = tempfile.mkdtemp(prefix="halvo-kill-")
+    folder = os.path.join(work, "d")
+    try:
+        path = fresh(folder, old)
+        start = time.monotonic()
+        proc = subprocess.run([binary, "-i", path], capture_output=True, check=False)
+        duration = time.monotonic() - start
+        assert proc.returncode == 0, proc.stdout
+        with open(path, "rb") as f:
+            new = f.read()
+        assert new != old
+        seen = {"old": 0, "new": 0}
+        for i in range(rounds):
+            path = fresh(folder, old)
+            child = subprocess.Popen([binary, "-i", path], stdout=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, duration * 1.2))
+            child.send_signal(signal.SIGKILL)
+            child.wait()
+            with open(path, "rb") as f:
+                now = f.read()
+            assert now in (old, new), "round %d: the file is neither old nor new" % i
+            seen["old" if now == old else "new"] += 1
+            stray = [n for n in os.listdir(folder) if not LEFTOVER.match(n)]
+            assert not stray, "round %d: unexpected files %s" % (i, stray)
+        print("%d rounds of kill -9 during a %.0f ms install: old file %d times, "
+              "new file %d times, never anything else" %
+              (rounds, duration * 1000, seen["old"], seen["new"]))
+        print("kill: %d passed, 0 failed" % rounds)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

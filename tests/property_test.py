@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Property test: on generated driver list files, list, check and install
+agree with each other and with Python's plistlib reading the original and
+the rewritten file.
+
+Usage: property_test.py PATH-TO-halvo-readers [CASES] [SEED]
+"""
+import os
+import plistlib
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+from xml.sax.saxutils import unescape
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import plistgen  # noqa: E402
+
+KEYS = ["ifdVendorID", "ifdProductID", "ifdFriendlyName"]
+ENTITIES = {"&quot;": '"', "&apos;": "'"}
+
+
+def run(binary, *args):
+    proc = subprocess.run([binary] + list(args), capture_output=True, check=False)
+    return proc.stdout.decode(), proc.returncode
+
+
+def hex6(n):
+    return "%#06x" % n if n else "000000"
+
+
+def expected_reconciliation(readers):
+    """The report lines and the readers to append, found independently."""
+    lines, missing = [], []
+    for pid, vid, name, alt in plistgen.HALVO:
+        found = next((r for r in readers + missing if r[0] == pid and r[1] == vid), None)
+        if found is None:
+            lines.append("Missing Reader: %s - %s - %s\n" % (hex6(pid), hex6(vid), name))
+            missing.append((pid, vid, name))
+        elif found[2] not in (name, alt):
+            lines.append("Name mismatch: %s - %s - '%s' or '%s' to '%s'\n"
+                         % (hex6(pid), hex6(vid), name, alt, found[2]))
+    return "".join(lines), missing
+
+
+def decoded(readers):
+    return [(pid, vid, unescape(name, ENTITIES)) for pid, vid, name in readers]
+
+
+def plist_readers(data):
+    plist = plistlib.loads(data)
+    assert len({len(plist[k]) for k in KEYS}) == 1, "arrays differ in length"
+    return plist, [(int(p, 16), int(v, 16), n) for v, p, n in
+                   zip(plist["ifdVendorID"], plist["ifdProductID"], plist["ifdFriendlyName"])]
+
+
+def check_case(binary, folder, text, readers):
+    path = os.path.join(folder, "Info.plist")
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+    original = text.encode()
+    before, parsed = plist_readers(original)
+    assert parsed == decoded(readers), "generator and plistlib disagree"
+
+    out, status = run(binary, "-l", path)
+    assert status == 0, out
+    assert out == "   PID -    VID - Name\n" + "".join(
+        "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers), out
+
+    report, missing = expected_reconciliation(readers)
+    out, status = run(binary, "-c", path)
+    done = "" if missing else "Plist file already contains all Halvo readers.\n"
+    assert (out, status) == ("Checking\n" + report + done, 1 if missing else 0), out
+
+    out, status = run(binary, "-i", path)
+    done = "" if missing else "Plist file already contains all Halvo readers. Nothing to do.\n"
+    assert (out, status) == ("Installing\n" + report + done, 0), out
+    with open(path, "rb") as f:
+        now = f.read()
+    if not missing:
+        assert now == original and not os.path.exists(path + ".backup")
+        return
+    with open(path + ".backup", "rb") as f:
+        assert f.read() == original
+    after, parsed = plist_readers(now)
+    assert parsed == decoded(readers + missing), "rewritten arrays are wrong"
+    assert {k: v for k, v in after.items() if k not in KEYS} == \
+        {k: v for k, v in before.items() if k not in KEYS}, "other keys changed"
+
+    mismatches = "".join(line for line in report.splitlines(True)
+                         if line.startswith("Name mismatch"))
+    out, status = run(binary, "-i", path)
+    assert (out, status) == ("Installing\n" + mismatches + "Plist file already "
+                             "contains all Halvo readers. Nothing to do.\n", 0), out
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    cases = int(sys.argv[2]) if len(sys.argv) > 2 else 300
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261207
+    rng = random.Random(seed)
+    failed = 0
+    for i in range(cases):
+        folder = tempfile.mkdtemp(prefix="halvo-prop-")
+        text, readers = plistgen.generate(rng)
+        try:
+            check_case(binary, folder, text, readers)
+        except AssertionError as e:
+            failed += 1
+            print("case %d (seed %d) failed: %s" % (i, seed, e))
+            if failed == 1:
+                with open("property-failure.plist", "w", newline="") as f:
+                    f.write(text)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+    print("property: %d passed, %d failed" % (cases - failed, failed))
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
