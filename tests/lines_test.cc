@@ -27,6 +27,12 @@ std::vector<LineCase> LineCases() {
       {"CrDoesNotCountTowardsTheLimit", longest + "\r\n", {longest}, ""},
       {"OneByteTooLongIsRefused", "ok\n" + longest + "y\n", {"ok"},
        "{path}, line 2: line longer than 16383 bytes.\n"},
+      {"LongerThanTheReadBlock", "ok\n" + std::string(READ_BLOCK_SIZE * 2, 'z'),
+       {"ok"}, "{path}, line 2: line longer than 16383 bytes.\n"},
+      {"ManyCRsStillFit",
+       std::string(READ_BLOCK_SIZE, '\r') + longest + "\r\nnext",
+       {longest, "next"}, ""},
+      {"LongestLastLineWithoutLf", "a\n" + longest, {"a", longest}, ""},
       {"NulIsRefused", std::string("a\nb\0c\n", 6), {"a"},
        "{path}, line 2: line holds a NUL byte.\n"},
       {"EmptyFile", "", {}, ""},
@@ -43,10 +49,13 @@ TEST_P(FgetsLTest, ReadsWholeLinesOrRefuses) {
   in.file = std::fopen(file.path().c_str(), "r");
   ASSERT_NE(in.file, nullptr);
   in.path = file.path().c_str();
-  static char line[LINE_BUFFER_SIZE];
   std::vector<std::string> got;
+  size_t length;
   StartCapture();
-  while (fgetsL(line, sizeof line, &in) != nullptr) got.push_back(line);
+  while (const char* line = fgetsL(&in, &length)) {
+    EXPECT_EQ(std::strlen(line), length);
+    got.push_back(line);
+  }
   std::string printed = EndCapture();
   std::fclose(in.file);
   EXPECT_EQ(got, c.lines);
@@ -66,9 +75,9 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   in = LineSource{};
   in.file = std::fopen(file.path().c_str(), "r");
   in.path = file.path().c_str();
-  char line[64];
+  size_t length;
   int i = 0;
-  while (fgetsL(line, sizeof line, &in) != nullptr)
+  while (const char* line = fgetsL(&in, &length))
     ASSERT_EQ(std::string(line), "line " + std::to_string(i++));
   std::fclose(in.file);
   EXPECT_EQ(i, 20000);
@@ -97,17 +106,66 @@ TEST(FputsLTest, ReportsAWriteThatFails) {
   std::fclose(full);
 }
 
-TEST(FSkipToTest, ConsumesUpToThePatternOrTheEnd) {
+struct MarksCase {
+  const char* name;
+  const char* line;
+  unsigned marks;
+};
+void PrintTo(const MarksCase& c, std::ostream* os) { *os << c.name; }
+
+class LineMarksTest : public testing::TestWithParam<MarksCase> {};
+
+TEST_P(LineMarksTest, FindsEveryMarkerAnywhere) {
+  EXPECT_EQ(LineMarks(GetParam().line), GetParam().marks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LineMarksTest,
+    testing::Values(
+        MarksCase{"Plain", "\t<string>0x072F</string>", 0},
+        MarksCase{"VendorKey", "\t<key>ifdVendorID</key>", MARK_KEY_VID},
+        MarksCase{"KeyAfterText", "x <key>ifdProductID</key>", MARK_KEY_PID},
+        MarksCase{"NameKeyAndOpen", "<key>ifdFriendlyName</key><array>",
+                  MARK_KEY_NAME | MARK_ARRAY_OPEN},
+        MarksCase{"OtherKey", "<key>ifdVendorIDs</key>", 0},
+        MarksCase{"ShortKey", "<key>ifdVendor", 0},
+        MarksCase{"OneLineArray", "<array></array>",
+                  MARK_ARRAY_OPEN | MARK_ARRAY_CLOSE},
+        MarksCase{"SelfClosing", "<array/>", MARK_ARRAY_OTHER},
+        MarksCase{"SpacedClose", "</array >", MARK_ARRAY_OTHER},
+        MarksCase{"TagAtTheEnd", "text <array", MARK_ARRAY_OTHER},
+        MarksCase{"LoneAngle", "a < b <", 0}),
+    [](const auto& info) { return info.param.name; });
+
+const char* RefuseNothing(unsigned, int) { return nullptr; }
+const char* RefuseKeys(unsigned marks, int) {
+  return (marks & MARK_KEYS) != 0 ? "key met." : nullptr;
+}
+
+TEST(FSkipToTest, ConsumesUpToTheMarkOrTheEnd) {
   TempFile file("a\n<array>x\nb\n");
   static LineSource in;
   in = LineSource{};
   in.file = std::fopen(file.path().c_str(), "r");
   in.path = file.path().c_str();
-  static char line[LINE_BUFFER_SIZE];
-  ASSERT_EQ(fSkipTo("<array>", &in, line), 0);
+  const char* line = fSkipTo(MARK_ARRAY_OPEN, &in, RefuseNothing, 1);
+  ASSERT_NE(line, nullptr);
   EXPECT_STREQ(line, "<array>x");
-  EXPECT_EQ(fSkipTo("<array>", &in, line), -1);
+  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, &in, RefuseNothing, 1), nullptr);
   EXPECT_FALSE(in.failed);
+  std::fclose(in.file);
+}
+
+TEST(FSkipToTest, StopsAtARefusedLine) {
+  TempFile file("a\n<key>ifdProductID</key>\n<array>\n");
+  static LineSource in;
+  in = LineSource{};
+  in.file = std::fopen(file.path().c_str(), "r");
+  in.path = file.path().c_str();
+  StartCapture();
+  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, &in, RefuseKeys, 1), nullptr);
+  EXPECT_EQ(EndCapture(), file.path() + ", line 2: key met.\n");
+  EXPECT_TRUE(in.failed);
   std::fclose(in.file);
 }
 

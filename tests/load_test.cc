@@ -243,7 +243,7 @@ TEST(LoadTest, UnreadableFile) {
 }
 
 TEST(LoadTest, WrongStep) {
-  LineSource in;
+  static LineSource in;
   size_t count = 0;
   StartCapture();
   EXPECT_EQ(ReadPListArray(4, &in, ExistingReaders, &count), -1);

@@ -40,19 +40,33 @@ inline constexpr char PLIST_EOArray_Marker[] = "</array>";
 inline constexpr char PLIST_String_Marker[] = "<string>";
 inline constexpr char PLIST_EOString_Marker[] = "</string>";
 
-// A line buffer; a line holds at most MAX_LINE_LENGTH bytes.
+// The longest line the tool takes, CRs aside; the line buffer holds it and
+// its terminating zero.
 constexpr size_t LINE_BUFFER_SIZE = 16384;
 constexpr size_t MAX_LINE_LENGTH = LINE_BUFFER_SIZE - 1;
 // An element value buffer; a value holds at most MAX_VALUE_LENGTH bytes,
 // which is also the room in ReaderEntry::Name.
 constexpr size_t VALUE_BUFFER_SIZE = NAME_SIZE;
 constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
-// How much of the file is read in one go.
+// How much of the file is read in one go: lines are handed out in place,
+// so the block is the line buffer, and holds several of the longest lines.
 constexpr size_t READ_BLOCK_SIZE = 65536;
+static_assert(READ_BLOCK_SIZE >= 2 * LINE_BUFFER_SIZE);
 // The array steps, in file order: vendor IDs, product IDs, names.
 constexpr int STEP_VIDS = 1;
 constexpr int STEP_PIDS = 2;
 constexpr int STEP_NAMES = 3;
+
+// Which marker texts a line holds, as bits: LineMarks() finds them all in
+// one pass over the line's '<' characters.
+constexpr unsigned MARK_KEY_VID = 1u << 0;      // PLIST_VID_Marker
+constexpr unsigned MARK_KEY_PID = 1u << 1;      // PLIST_PID_Marker
+constexpr unsigned MARK_KEY_NAME = 1u << 2;     // PLIST_Name_Marker
+constexpr unsigned MARK_KEYS = MARK_KEY_VID | MARK_KEY_PID | MARK_KEY_NAME;
+constexpr unsigned MARK_ARRAY_OPEN = 1u << 3;   // "<array>"
+constexpr unsigned MARK_ARRAY_CLOSE = 1u << 4;  // "</array>"
+// Any other array tag: "<array/>", "<array />", "</array >".
+constexpr unsigned MARK_ARRAY_OTHER = 1u << 5;
 
 // Owns a FILE* so that every path closes it. The write path closes it
 // itself with Close(), which reports the result.
@@ -69,14 +83,16 @@ struct FileHolder {
   int Close();
 };
 
-// A file read line by line, through a block buffer of its own.
+// A file read line by line through a block buffer of its own. About 64 KiB:
+// give it static storage.
 struct LineSource {
   FILE* file = nullptr;
   const char* path = "";     // named in messages
   long line_number = 0;      // of the line last returned
   bool failed = false;       // a read failed or a line was refused
+  bool at_end = false;       // the file has no more bytes to read
   size_t pos = 0, len = 0;   // unread part of `block`
-  char block[READ_BLOCK_SIZE];
+  char block[READ_BLOCK_SIZE + 1];  // + the zero after a last line
 };
 
 // Which file was loaded: fstat of the open file while it was read.
@@ -85,34 +101,42 @@ struct FileIdentity {
   ino_t ino = 0;
   off_t size = 0;
   timespec mtime{};
-  mode_t mode = 0;
-  uid_t uid = 0;
-  gid_t gid = 0;
 };
 
-// Reads the next line of `in` into `buffer` (of `size` bytes, at least 1),
-// without its LF and with every CR dropped, zero-terminated. Returns
-// `buffer`, or nullptr at the end of the file. Also returns nullptr, with
-// in->failed set and a message printed, when reading fails, the line holds
-// more than size - 1 bytes (it is never cut) or holds a NUL byte.
-char* fgetsL(char* buffer, size_t size, LineSource* in);
+// Reads the next line of `in`, without its LF and with every CR dropped,
+// zero-terminated, in place inside in->block: it stays valid until the next
+// call. Returns the line with its length in *length, or nullptr at the end
+// of the file. Also returns nullptr, with in->failed set and a message
+// naming the file and line printed, when reading fails, the line holds more
+// than MAX_LINE_LENGTH bytes (it is never cut) or holds a NUL byte.
+char* fgetsL(LineSource* in, size_t* length);
+
+// Consumes the run of whole lines at the read position of `in` that can
+// hold nothing the tool looks for: no CR, no NUL, no '<' that may start a
+// key marker or an array tag, none longer than MAX_LINE_LENGTH. Returns the
+// run in place, LFs included, with its length in *length; *length is 0 when
+// the next line needs fgetsL. Never reads the file and never fails: it only
+// spares the line-by-line work for long stretches of other text.
+const char* fSkipPlain(LineSource* in, size_t* length);
+
+// Returns the MARK_ bits of the marker texts `line` contains.
+unsigned LineMarks(const char* line);
 
 // Writes `text` (nullptr counts as empty) followed by one LF. Returns 0, or
 // -1 with errno set when the stream reports a write error.
 int fputsL(const char* text, FILE* file);
 
-// Judges a line met while skipping: returns why it is refused, or nullptr
-// to go on. `key` is the reader key whose array is being looked for.
-using LineCheck = const char* (*)(const char* line, const char* key);
+// Judges a line met while skipping, by its marks: returns why it is
+// refused, or nullptr to go on. `step` is the array being looked for.
+using LineCheck = const char* (*)(unsigned marks, int step);
 
-// Consumes lines of `in` up to and including the first one that contains
-// `pattern`, which is left in `line` (LINE_BUFFER_SIZE bytes). Each line is
-// first shown to `refuse`, when given. Returns 0 when found; -1 at the end
-// of the file, when reading failed, or when `refuse` refused a line (then
-// "PATH, line N: REASON" is printed); in->failed tells these from the end
-// of the file, for which fSkipTo prints nothing.
-int fSkipTo(const char* pattern, LineSource* in, char* line,
-            LineCheck refuse = nullptr, const char* key = nullptr);
+// Consumes lines of `in` up to and including the first one whose marks
+// include `mark`, and returns that line (in place, as fgetsL). Each line is
+// first shown to `refuse`. Returns nullptr at the end of the file, when
+// reading failed, or when `refuse` refused a line (then "PATH, line N:
+// REASON" is printed); in->failed tells these from the end of the file, for
+// which fSkipTo prints nothing.
+char* fSkipTo(unsigned mark, LineSource* in, LineCheck refuse, int step);
 
 // Reads the array of `step` (STEP_VIDS, STEP_PIDS, STEP_NAMES) from `in`
 // into `table`, from its key line through its "</array>" line. Returns 0

@@ -1,4 +1,9 @@
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -10,70 +15,191 @@ int FileHolder::Close() {
   return std::fclose(f) == 0 ? 0 : -1;
 }
 
-// Refills in->block; returns the number of bytes now there, 0 at the end of
-// the file or on a read error (in->failed set, message printed).
-static size_t RefillBlock(LineSource* in) {
+namespace {
+
+int RefuseLine(LineSource* in, const char* reason) {
+  std::printf("%s, line %ld: %s\n", in->path, in->line_number, reason);
+  in->failed = true;
+  return -1;
+}
+
+// Drops every CR of the `n` bytes at `text`; returns how many are left.
+size_t DropCRs(char* text, size_t n) {
+  char* cr = static_cast<char*>(std::memchr(text, '\r', n));
+  if (cr == nullptr) return n;
+  char* out = cr;
+  for (const char* p = cr; p < text + n; p++)
+    if (*p != '\r') *out++ = *p;
+  return static_cast<size_t>(out - text);
+}
+
+// Moves the unread bytes to the front of the block and reads more after
+// them. Returns 0, or -1 when reading failed (message printed).
+int Refill(LineSource* in) {
+  size_t keep = in->len - in->pos;
+  std::memmove(in->block, in->block + in->pos, keep);
   in->pos = 0;
-  in->len = std::fread(in->block, 1, sizeof in->block, in->file);
-  if (in->len == 0 && std::ferror(in->file)) {
+  in->len = keep;
+  size_t got = std::fread(in->block + keep, 1, READ_BLOCK_SIZE - keep, in->file);
+  in->len += got;
+  if (got > 0) return 0;
+  if (std::ferror(in->file)) {
     int err = errno;
     std::printf("Could not read %s: %s\n", in->path, std::strerror(err));
     in->failed = true;
+    return -1;
   }
-  return in->len;
-}
-
-// Appends `n` bytes of `chunk` to the line, leaving out every CR. Returns
-// -1 when they do not fit in size - 1 bytes.
-static int AppendWithoutCR(char* buffer, size_t size, size_t* used,
-                           const char* chunk, size_t n) {
-  while (n > 0) {
-    const char* cr = static_cast<const char*>(std::memchr(chunk, '\r', n));
-    size_t take = cr != nullptr ? static_cast<size_t>(cr - chunk) : n;
-    if (take > size - 1 - *used) return -1;
-    std::memcpy(buffer + *used, chunk, take);
-    *used += take;
-    if (cr == nullptr) break;
-    chunk += take + 1;
-    n -= take + 1;
-  }
+  in->at_end = true;
   return 0;
 }
 
-char* fgetsL(char* buffer, size_t size, LineSource* in) {
-  if (in->failed) return nullptr;
-  if (in->pos == in->len && RefillBlock(in) == 0) return nullptr;
-  in->line_number++;
-  size_t used = 0;
+// Finds the end of the next line: returns its LF, or the end of the data
+// for a last line without one; nullptr at the end of the file or on
+// failure. A line too long for the block is cut down by its CRs first and
+// refused when it still does not fit.
+char* FindLineEnd(LineSource* in) {
   for (;;) {
-    const char* start = in->block + in->pos;
+    char* start = in->block + in->pos;
     size_t avail = in->len - in->pos;
-    const char* lf = static_cast<const char*>(std::memchr(start, '\n', avail));
-    size_t n = lf != nullptr ? static_cast<size_t>(lf - start) : avail;
-    if (AppendWithoutCR(buffer, size, &used, start, n) != 0) {
-      std::printf("%s, line %ld: line longer than %zu bytes.\n", in->path,
-                  in->line_number, size - 1);
-      in->failed = true;
-      return nullptr;
+    char* lf = static_cast<char*>(std::memchr(start, '\n', avail));
+    if (lf != nullptr) return lf;
+    if (in->at_end) return avail > 0 ? start + avail : nullptr;
+    if (avail == READ_BLOCK_SIZE) {
+      in->len = in->pos + DropCRs(start, avail);
+      if (in->len - in->pos > MAX_LINE_LENGTH) {
+        in->line_number++;
+        RefuseLine(in, "line longer than 16383 bytes.");
+        return nullptr;
+      }
     }
-    in->pos += n;
-    if (lf != nullptr) {
-      in->pos++;
-      break;
-    }
-    if (RefillBlock(in) == 0) {
-      if (in->failed) return nullptr;
-      break;  // a last line without LF
-    }
+    if (Refill(in) != 0) return nullptr;
   }
-  buffer[used] = '\0';
-  if (std::memchr(buffer, '\0', used) != nullptr) {
-    std::printf("%s, line %ld: line holds a NUL byte.\n", in->path,
-                in->line_number);
-    in->failed = true;
+}
+
+// True when `p` may start a marker the tool looks for; a text cut short by
+// `end` counts, to be safe.
+bool MayStartMarker(const char* p, const char* end) {
+  static constexpr const char* STARTS[] = {"<key>ifd", "<array", "</array"};
+  size_t room = static_cast<size_t>(end - p);
+  for (const char* start : STARTS) {
+    size_t n = std::strlen(start);
+    if (std::memcmp(p, start, n < room ? n : room) == 0) return true;
+  }
+  return false;
+}
+
+// A run of plain lines being measured.
+struct PlainRun {
+  size_t line_start = 0;  // where the current line began
+  size_t good = 0;        // the run so far: whole lines only
+  long lines = 0;         // in the run so far
+};
+
+// Looks at the byte at `at`: returns false where the run must end before
+// the current line.
+inline bool TakeByte(const char* data, size_t at, const char* end,
+                     PlainRun* run) {
+  char c = data[at];
+  if (c == '\n') {
+    if (at - run->line_start > MAX_LINE_LENGTH) return false;
+    run->line_start = run->good = at + 1;
+    run->lines++;
+    return true;
+  }
+  if (c == '<') return !MayStartMarker(data + at, end);
+  return c != '\r' && c != '\0';
+}
+
+// Measures the plain run at the start of `data` (n bytes, the last of them
+// an LF): only CR, NUL, '<' and LF need a look, found 16 bytes at a time.
+PlainRun MeasurePlainRun(const char* data, size_t n) {
+  const char* end = data + n;
+  PlainRun run;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  const __m128i lt = _mm_set1_epi8('<'), nul = _mm_setzero_si128();
+  auto hits = [&](size_t at) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+        _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, nul)));
+    return static_cast<uint32_t>(_mm_movemask_epi8(hit));
+  };
+  for (; i + 32 <= n; i += 32) {
+    for (uint32_t m = hits(i) | hits(i + 16) << 16; m != 0; m &= m - 1)
+      if (!TakeByte(data, i + static_cast<size_t>(__builtin_ctz(m)), end,
+                    &run))
+        return run;
+  }
+#endif
+  for (; i < n; i++) {
+    char c = data[i];
+    if ((c == '\n' || c == '\r' || c == '<' || c == '\0') &&
+        !TakeByte(data, i, end, &run))
+      return run;
+  }
+  return run;
+}
+
+}  // namespace
+
+const char* fSkipPlain(LineSource* in, size_t* length) {
+  *length = 0;
+  if (in->failed || in->pos == in->len) return nullptr;
+  char* start = in->block + in->pos;
+  size_t avail = in->len - in->pos;
+  const char* last_lf =
+      static_cast<const char*>(memrchr(start, '\n', avail));
+  if (last_lf == nullptr) return nullptr;
+  PlainRun run =
+      MeasurePlainRun(start, static_cast<size_t>(last_lf - start) + 1);
+  in->pos += run.good;
+  in->line_number += run.lines;
+  *length = run.good;
+  return start;
+}
+
+char* fgetsL(LineSource* in, size_t* length) {
+  if (in->failed) return nullptr;
+  char* end = FindLineEnd(in);
+  if (end == nullptr) return nullptr;
+  char* line = in->block + in->pos;
+  size_t raw = static_cast<size_t>(end - line);
+  in->pos += raw + (end < in->block + in->len ? 1 : 0);  // past the LF
+  in->line_number++;
+  size_t n = DropCRs(line, raw);
+  line[n] = '\0';
+  if (n > MAX_LINE_LENGTH) {
+    RefuseLine(in, "line longer than 16383 bytes.");
     return nullptr;
   }
-  return buffer;
+  if (std::strlen(line) != n) {
+    RefuseLine(in, "line holds a NUL byte.");
+    return nullptr;
+  }
+  *length = n;
+  return line;
+}
+
+unsigned LineMarks(const char* line) {
+  unsigned marks = 0;
+  for (const char* p = std::strchr(line, '<'); p != nullptr;
+       p = std::strchr(p + 1, '<')) {
+    if (std::strncmp(p, "<key>ifd", 8) == 0) {
+      if (std::strncmp(p, PLIST_VID_Marker, sizeof PLIST_VID_Marker - 1) == 0)
+        marks |= MARK_KEY_VID;
+      else if (std::strncmp(p, PLIST_PID_Marker, sizeof PLIST_PID_Marker - 1) == 0)
+        marks |= MARK_KEY_PID;
+      else if (std::strncmp(p, PLIST_Name_Marker, sizeof PLIST_Name_Marker - 1) == 0)
+        marks |= MARK_KEY_NAME;
+    } else if (std::strncmp(p, "<array", 6) == 0) {
+      marks |= p[6] == '>' ? MARK_ARRAY_OPEN : MARK_ARRAY_OTHER;
+    } else if (std::strncmp(p, "</array", 7) == 0) {
+      marks |= p[7] == '>' ? MARK_ARRAY_CLOSE : MARK_ARRAY_OTHER;
+    }
+  }
+  return marks;
 }
 
 int fputsL(const char* text, FILE* file) {
@@ -82,16 +208,18 @@ int fputsL(const char* text, FILE* file) {
   return std::putc('\n', file) == EOF ? -1 : 0;
 }
 
-int fSkipTo(const char* pattern, LineSource* in, char* line, LineCheck refuse,
-            const char* key) {
-  while (fgetsL(line, LINE_BUFFER_SIZE, in) != nullptr) {
-    const char* reason = refuse != nullptr ? refuse(line, key) : nullptr;
+char* fSkipTo(unsigned mark, LineSource* in, LineCheck refuse, int step) {
+  size_t length;
+  while (fSkipPlain(in, &length), true) {
+    char* line = fgetsL(in, &length);
+    if (line == nullptr) break;
+    unsigned marks = LineMarks(line);
+    const char* reason = refuse(marks, step);
     if (reason != nullptr) {
-      std::printf("%s, line %ld: %s\n", in->path, in->line_number, reason);
-      in->failed = true;
-      return -1;
+      RefuseLine(in, reason);
+      return nullptr;
     }
-    if (std::strstr(line, pattern) != nullptr) return 0;
+    if ((marks & mark) != 0) return line;
   }
-  return -1;
+  return nullptr;
 }

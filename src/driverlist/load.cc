@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "driverlist/driverlist.h"
 
@@ -11,14 +12,13 @@ namespace {
 
 constexpr const char* KEY_MARKERS[] = {PLIST_VID_Marker, PLIST_PID_Marker,
                                        PLIST_Name_Marker};
+constexpr unsigned KEY_MARKS[] = {MARK_KEY_VID, MARK_KEY_PID, MARK_KEY_NAME};
 constexpr const char* STEP_LINES[] = {
     "ReadPListArray returned an error during reading VIDS.",
     "ReadPListArray returned an error during reading PIDS.",
     "ReadPListArray returned an error during reading Names."};
-// Anything that opens, closes or empties an array: "<array>", "<array/>",
-// "<array />", "</array>", "</array >".
-constexpr char ARRAY_TAG_START[] = "<array";
-constexpr char ARRAY_END_START[] = "</array";
+constexpr unsigned MARK_ARRAY_TAGS =
+    MARK_ARRAY_OPEN | MARK_ARRAY_CLOSE | MARK_ARRAY_OTHER;
 // IDs are 16-bit USB IDs; END_MARKER itself would end the table.
 constexpr long MAX_ID = END_MARKER - 1;
 // Room for one formatted reason: two markers and some words.
@@ -26,15 +26,11 @@ constexpr size_t REASON_SIZE = 160;
 
 char Reason[REASON_SIZE];
 
-const char* FindKey(const char* line) {
-  for (const char* key : KEY_MARKERS)
-    if (std::strstr(line, key) != nullptr) return key;
-  return nullptr;
-}
-
-bool HasArrayTag(const char* line) {
-  return std::strstr(line, ARRAY_TAG_START) != nullptr ||
-         std::strstr(line, ARRAY_END_START) != nullptr;
+// The marker text of the first key among `marks`.
+const char* KeyName(unsigned marks) {
+  for (size_t i = 0; i < std::size(KEY_MARKS); i++)
+    if ((marks & KEY_MARKS[i]) != 0) return KEY_MARKERS[i];
+  return "";
 }
 
 const char* SkipSpace(const char* s) {
@@ -49,34 +45,37 @@ bool StandsAlone(const char* line, const char* tag) {
   return std::strncmp(s, tag, n) == 0 && *SkipSpace(s + n) == '\0';
 }
 
-// While looking for `key`: any other key, or an array tag on the key line.
-const char* RefuseBeforeKey(const char* line, const char* key) {
-  const char* found = FindKey(line);
-  if (found != nullptr && found != key) {
-    std::snprintf(Reason, sizeof Reason, "\"%s\" stands before \"%s\".", found,
-                  key);
+// While looking for the key of `step`: any other key, or an array tag on
+// the key line.
+const char* RefuseBeforeKey(unsigned marks, int step) {
+  unsigned key = KEY_MARKS[step - STEP_VIDS];
+  const char* name = KEY_MARKERS[step - STEP_VIDS];
+  if ((marks & MARK_KEYS & ~key) != 0) {
+    std::snprintf(Reason, sizeof Reason, "\"%s\" stands before \"%s\".",
+                  KeyName(marks & ~key), name);
     return Reason;
   }
-  if (found == key && HasArrayTag(line)) {
+  if ((marks & key) != 0 && (marks & MARK_ARRAY_TAGS) != 0) {
     std::snprintf(Reason, sizeof Reason,
-                  "\"%s\" shares its line with an array tag.", key);
+                  "\"%s\" shares its line with an array tag.", name);
     return Reason;
   }
   return nullptr;
 }
 
-// Between `key` and its "<array>": no key, no other array tag.
-const char* RefuseBeforeArray(const char* line, const char* key) {
-  if (std::strstr(line, PLIST_Array_Marker) != nullptr) return nullptr;
-  const char* found = FindKey(line);
-  if (found != nullptr) {
+// Between the key of `step` and its "<array>": no key, no other array tag.
+const char* RefuseBeforeArray(unsigned marks, int step) {
+  const char* name = KEY_MARKERS[step - STEP_VIDS];
+  if ((marks & MARK_ARRAY_OPEN) != 0) return nullptr;
+  if ((marks & MARK_KEYS) != 0) {
     std::snprintf(Reason, sizeof Reason,
-                  "\"%s\" stands before the \"<array>\" of \"%s\".", found, key);
+                  "\"%s\" stands before the \"<array>\" of \"%s\".",
+                  KeyName(marks), name);
     return Reason;
   }
-  if (HasArrayTag(line)) {
+  if ((marks & MARK_ARRAY_TAGS) != 0) {
     std::snprintf(Reason, sizeof Reason,
-                  "the array of \"%s\" does not open with \"<array>\".", key);
+                  "the array of \"%s\" does not open with \"<array>\".", name);
     return Reason;
   }
   return nullptr;
@@ -134,19 +133,20 @@ int StoreValue(int step, const char* value, size_t i, LineSource* in,
   return 0;
 }
 
-// Handles one line inside the array of `key`. Returns 1 at its closing
+// Handles one line inside the array of `step`. Returns 1 at its closing
 // line, 0 to go on, -1 when the line is refused.
-int ReadArrayLine(int step, const char* key, const char* line, LineSource* in,
+int ReadArrayLine(int step, const char* line, LineSource* in,
                   ReaderEntry* table, size_t* count) {
-  if (std::strstr(line, PLIST_EOArray_Marker) != nullptr) {
+  unsigned marks = LineMarks(line);
+  if ((marks & MARK_ARRAY_CLOSE) != 0) {
     if (!StandsAlone(line, PLIST_EOArray_Marker))
       return Refuse(in, "\"</array>\" must stand on a line of its own.");
     return 1;
   }
-  const char* found = FindKey(line);
-  if (found != nullptr || HasArrayTag(line)) {
+  if ((marks & (MARK_KEYS | MARK_ARRAY_TAGS)) != 0) {
     std::snprintf(Reason, sizeof Reason, "%s inside the array of \"%s\".",
-                  found != nullptr ? found : "array tag", key);
+                  (marks & MARK_KEYS) != 0 ? KeyName(marks) : "array tag",
+                  KEY_MARKERS[step - STEP_VIDS]);
     return Refuse(in, Reason);
   }
   const char* open = std::strstr(line, PLIST_String_Marker);
@@ -169,12 +169,17 @@ int ReadArrayLine(int step, const char* key, const char* line, LineSource* in,
 
 // Reads to the end of the file: no reader key may stand again, since the
 // rewriter would fill every array that follows one.
-int CheckTrailingLines(LineSource* in, char* line) {
-  while (fgetsL(line, LINE_BUFFER_SIZE, in) != nullptr) {
-    const char* found = FindKey(line);
-    if (found != nullptr) {
+int CheckTrailingLines(LineSource* in) {
+  size_t length;
+  for (;;) {
+    fSkipPlain(in, &length);
+    const char* line = fgetsL(in, &length);
+    if (line == nullptr) break;
+    unsigned marks = LineMarks(line) & MARK_KEYS;
+    if (marks != 0) {
       std::snprintf(Reason, sizeof Reason,
-                    "\"%s\" stands again after the reader arrays.", found);
+                    "\"%s\" stands again after the reader arrays.",
+                    KeyName(marks));
       return Refuse(in, Reason);
     }
   }
@@ -186,9 +191,6 @@ void RecordIdentity(const struct stat& st, FileIdentity* id) {
   id->ino = st.st_ino;
   id->size = st.st_size;
   id->mtime = st.st_mtim;
-  id->mode = st.st_mode;
-  id->uid = st.st_uid;
-  id->gid = st.st_gid;
 }
 
 }  // namespace
@@ -200,12 +202,13 @@ int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
     return -1;
   }
   const char* key = KEY_MARKERS[step - STEP_VIDS];
-  char line[LINE_BUFFER_SIZE];
-  if (fSkipTo(key, in, line, RefuseBeforeKey, key) != 0) {
+  if (fSkipTo(KEY_MARKS[step - STEP_VIDS], in, RefuseBeforeKey, step) ==
+      nullptr) {
     if (!in->failed) std::printf("%s: \"%s\" not found.\n", in->path, key);
     return -1;
   }
-  if (fSkipTo(PLIST_Array_Marker, in, line, RefuseBeforeArray, key) != 0) {
+  const char* line = fSkipTo(MARK_ARRAY_OPEN, in, RefuseBeforeArray, step);
+  if (line == nullptr) {
     if (!in->failed)
       std::printf("%s: the \"<array>\" of \"%s\" not found.\n", in->path, key);
     return -1;
@@ -213,8 +216,9 @@ int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
   if (!StandsAlone(line, PLIST_Array_Marker))
     return Refuse(in, "\"<array>\" must stand on a line of its own.");
   *count = 0;
-  while (fgetsL(line, sizeof line, in) != nullptr) {
-    int done = ReadArrayLine(step, key, line, in, table, count);
+  size_t length;
+  while ((line = fgetsL(in, &length)) != nullptr) {
+    int done = ReadArrayLine(step, line, in, table, count);
     if (done != 0) return done > 0 ? 0 : -1;
   }
   if (!in->failed)
@@ -246,8 +250,7 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
       return -1;
     }
   }
-  char line[LINE_BUFFER_SIZE];
-  if (CheckTrailingLines(&in, line) != 0) return -1;
+  if (CheckTrailingLines(&in) != 0) return -1;
   if (counts[0] != counts[1] || counts[1] != counts[2]) {
     std::printf("%s: the reader arrays differ in length (%zu vendor IDs, "
                 "%zu product IDs, %zu names).\n",

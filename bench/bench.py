@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Benchmark halvo-readers against the floor the machine sets: reading the
+file (cat) for -l and -c, copying it and flushing the copy (cp && sync) for
+-i. Generates three driver list files with the project's generator: the
+example file, one with 1,000 readers, and a 20 MB one whose bulk (comments)
+stands before the reader arrays. Prints the median and best wall time of
+each command over the runs, the ratios, and the peak resident memory of
+each (from /usr/bin/time, GNU time's %M).
+
+Usage: bench.py PATH-TO-halvo-readers [RUNS]
+A timing is never a test: nothing here fails on a slow machine.
+"""
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import plistgen  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLE = os.path.join(HERE, "..", "examples", "Info.plist")
+
+
+def timed(commands, prepare=None):
+    """Runs the commands one after the other; returns the wall time."""
+    if prepare:
+        prepare()
+    start = time.perf_counter()
+    for cmd in commands:
+        status = subprocess.run(cmd, stdout=subprocess.DEVNULL, check=False).returncode
+        if status not in (0, 1):  # -c says 1 when readers are missing
+            raise SystemExit("%s failed with status %d" % (" ".join(cmd), status))
+    return time.perf_counter() - start
+
+
+def measure(commands, runs, prepare=None):
+    timed(commands, prepare)  # warm the page cache
+    times = [timed(commands, prepare) for _ in range(runs)]
+    return statistics.median(times), min(times)
+
+
+def peak_kib(command, prepare=None):
+    if prepare:
+        prepare()
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + command,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+    return int(proc.stderr.decode().strip().splitlines()[-1])
+
+
+def files(folder):
+    big = os.path.join(folder, "big.plist")
+    with open(big, "w") as f:
+        f.write(plistgen.generate(random.Random(3), others=200, bulk=20_000_000, crlf=False)[0])
+    many = os.path.join(folder, "many.plist")
+    with open(many, "w") as f:
+        f.write(plistgen.generate(random.Random(2), others=1000, crlf=False)[0])
+    small = os.path.join(folder, "example.plist")
+    shutil.copy(EXAMPLE, small)
+    return [("example", small), ("1000 readers", many), ("20 MB", big)]
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+    folder = tempfile.mkdtemp(prefix="halvo-bench-")
+    try:
+        print("%-13s %-22s %10s %10s %8s %9s" % ("file", "command", "median ms", "best ms",
+                                                "ratio", "peak KiB"))
+        for label, src in files(folder):
+            size = os.path.getsize(src)
+            work = os.path.join(folder, "work.plist")
+            copy = os.path.join(folder, "copy.plist")
+
+            def fresh():
+                shutil.copy(src, work)
+                for stale in (work + ".backup", copy):
+                    if os.path.exists(stale):
+                        os.unlink(stale)
+            rows = [
+                ("cat", [["cat", src]], None),
+                ("halvo-readers -l", [[binary, "-l", src]], None),
+                ("halvo-readers -c", [[binary, "-c", src]], None),
+                ("cp && sync", [["cp", src, copy], ["sync", copy]], fresh),
+                ("halvo-readers -i", [[binary, "-i", work]], fresh),
+            ]
+            base = {}
+            print("%s: %d bytes" % (label, size))
+            for name, commands, prepare in rows:
+                median, best = measure(commands, runs, prepare)
+                floor = base.get("cat" if name[-2:] in ("-l", "-c") else "cp && sync")
+                base[name] = median
+                ratio = "%.2fx" % (median / floor) if floor else "floor"
+                kib = peak_kib(commands[0], prepare) if len(commands) == 1 else "-"
+                print("%-13s %-22s %10.2f %10.2f %8s %9s" % ("", name, median * 1000,
+                                                           best * 1000, ratio, kib))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
