@@ -7,7 +7,7 @@ stands before the reader arrays. Prints the median and best wall time of
 each command over the runs, the ratios, and the peak resident memory of
 each (from /usr/bin/time, GNU time's %M).
 
-Usage: bench.py PATH-TO-halvo-readers [RUNS]
+Usage: bench.py PATH-TO-halvo-readers [RUNS] [BULK-BYTES]
 A timing is never a test: nothing here fails on a slow machine.
 """
 import os
@@ -52,26 +52,27 @@ def peak_kib(command, prepare=None):
     return int(proc.stderr.decode().strip().splitlines()[-1])
 
 
-def files(folder):
+def files(folder, bulk):
     big = os.path.join(folder, "big.plist")
     with open(big, "w") as f:
-        f.write(plistgen.generate(random.Random(3), others=200, bulk=20_000_000, crlf=False)[0])
+        f.write(plistgen.generate(random.Random(3), others=200, bulk=bulk, crlf=False)[0])
     many = os.path.join(folder, "many.plist")
     with open(many, "w") as f:
         f.write(plistgen.generate(random.Random(2), others=1000, crlf=False)[0])
     small = os.path.join(folder, "example.plist")
     shutil.copy(EXAMPLE, small)
-    return [("example", small), ("1000 readers", many), ("20 MB", big)]
+    return [("example", small), ("1000 readers", many), ("%d MB" % (bulk // 1_000_000), big)]
 
 
 def main():
     binary = os.path.abspath(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
+    bulk = int(sys.argv[3]) if len(sys.argv) > 3 else 20_000_000
     folder = tempfile.mkdtemp(prefix="halvo-bench-")
     try:
         print("%-13s %-22s %10s %10s %8s %9s" % ("file", "command", "median ms", "best ms",
                                                 "ratio", "peak KiB"))
-        for label, src in files(folder):
+        for label, src in files(folder, bulk):
             size = os.path.getsize(src)
             work = os.path.join(folder, "work.plist")
             copy = os.path.join(folder, "copy.plist")

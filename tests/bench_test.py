@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""The benchmark's generator and script: the generator's bulk stands before
+the reader arrays and its files parse; the script runs on small sizes.
+Timings are never checked.
+
+Usage: bench_test.py PATH-TO-halvo-readers
+"""
+import os
+import plistlib
+import subprocess
+import sys
+import tempfile
+
+BENCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench")
+
+
+def main():
+    binary = sys.argv[1]
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "gen.plist")
+        subprocess.run([sys.executable, os.path.join(BENCH, "plistgen.py"), out,
+                        "--readers", "1000", "--bulk", "300000"], check=True)
+        with open(out, "rb") as f:
+            data = f.read()
+        assert data.index(b"<key>ifdVendorID</key>") > 300000, "bulk not before the arrays"
+        assert b"\r" not in data
+        plist = plistlib.loads(data)
+        sizes = {len(plist[k]) for k in ("ifdVendorID", "ifdProductID", "ifdFriendlyName")}
+        assert len(sizes) == 1 and sizes.pop() >= 1000, sizes
+    proc = subprocess.run([sys.executable, os.path.join(BENCH, "bench.py"), binary, "1",
+                           "1000000"], capture_output=True, check=True)
+    report = proc.stdout.decode()
+    for row in ("cat", "halvo-readers -l", "halvo-readers -c", "cp && sync",
+                "halvo-readers -i", "1 MB"):
+        assert row in report, report
+    print("bench: 2 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    main()
