@@ -45,10 +45,8 @@ TEST_P(FgetsLTest, ReadsWholeLinesOrRefuses) {
   const LineCase& c = GetParam();
   TempFile file(c.input);
   static LineSource in;
-  in = LineSource{};
-  in.file = std::fopen(file.path().c_str(), "r");
+  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
   ASSERT_NE(in.file, nullptr);
-  in.path = file.path().c_str();
   std::vector<std::string> got;
   size_t length;
   StartCapture();
@@ -72,9 +70,8 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   ASSERT_GT(input.size(), 2 * READ_BLOCK_SIZE);
   TempFile file(input);
   static LineSource in;
-  in = LineSource{};
-  in.file = std::fopen(file.path().c_str(), "r");
-  in.path = file.path().c_str();
+  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
+  ASSERT_NE(in.file, nullptr);
   size_t length;
   int i = 0;
   while (const char* line = fgetsL(&in, &length))
@@ -145,9 +142,8 @@ const char* RefuseKeys(unsigned marks, int) {
 TEST(FSkipToTest, ConsumesUpToTheMarkOrTheEnd) {
   TempFile file("a\n<array>x\nb\n");
   static LineSource in;
-  in = LineSource{};
-  in.file = std::fopen(file.path().c_str(), "r");
-  in.path = file.path().c_str();
+  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
+  ASSERT_NE(in.file, nullptr);
   const char* line = fSkipTo(MARK_ARRAY_OPEN, &in, RefuseNothing, 1);
   ASSERT_NE(line, nullptr);
   EXPECT_STREQ(line, "<array>x");
@@ -159,9 +155,8 @@ TEST(FSkipToTest, ConsumesUpToTheMarkOrTheEnd) {
 TEST(FSkipToTest, StopsAtARefusedLine) {
   TempFile file("a\n<key>ifdProductID</key>\n<array>\n");
   static LineSource in;
-  in = LineSource{};
-  in.file = std::fopen(file.path().c_str(), "r");
-  in.path = file.path().c_str();
+  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
+  ASSERT_NE(in.file, nullptr);
   StartCapture();
   EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, &in, RefuseKeys, 1), nullptr);
   EXPECT_EQ(EndCapture(), file.path() + ", line 2: key met.\n");

@@ -103,6 +103,10 @@ struct FileIdentity {
   timespec mtime{};
 };
 
+// Makes `in` read `file` from its current position, naming `path` in its
+// messages. Never fails.
+void StartLineSource(LineSource* in, FILE* file, const char* path);
+
 // Reads the next line of `in`, without its LF and with every CR dropped,
 // zero-terminated, in place inside in->block: it stays valid until the next
 // call. Returns the line with its length in *length, or nullptr at the end

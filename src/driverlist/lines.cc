@@ -144,6 +144,15 @@ PlainRun MeasurePlainRun(const char* data, size_t n) {
 
 }  // namespace
 
+void StartLineSource(LineSource* in, FILE* file, const char* path) {
+  in->file = file;
+  in->path = path;
+  in->line_number = 0;
+  in->failed = false;
+  in->at_end = false;
+  in->pos = in->len = 0;
+}
+
 const char* fSkipPlain(LineSource* in, size_t* length) {
   *length = 0;
   if (in->failed || in->pos == in->len) return nullptr;

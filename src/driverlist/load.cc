@@ -10,6 +10,9 @@
 
 namespace {
 
+// About 64 KiB: kept off the stack.
+LineSource LoadSource;
+
 constexpr const char* KEY_MARKERS[] = {PLIST_VID_Marker, PLIST_PID_Marker,
                                        PLIST_Name_Marker};
 constexpr unsigned KEY_MARKS[] = {MARK_KEY_VID, MARK_KEY_PID, MARK_KEY_NAME};
@@ -239,10 +242,8 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
     std::printf("Could not read %s: %s\n", path, std::strerror(errno));
     return -1;
   }
-  static LineSource in;  // 64 KiB: kept off the stack
-  in = LineSource{};
-  in.file = f.file;
-  in.path = path;
+  LineSource& in = LoadSource;
+  StartLineSource(&in, f.file, path);
   size_t counts[STEP_NAMES] = {};
   for (int step = STEP_VIDS; step <= STEP_NAMES; step++) {
     if (ReadPListArray(step, &in, table, &counts[step - 1]) != 0) {

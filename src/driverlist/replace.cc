@@ -14,6 +14,9 @@
 
 namespace {
 
+// About 64 KiB: kept off the stack.
+LineSource RewriteSource;
+
 // Room for a path; realpath() fills up to PATH_MAX bytes.
 constexpr size_t PATH_SIZE = 4096;
 static_assert(PATH_SIZE >= PATH_MAX);
@@ -210,10 +213,8 @@ int WriteNewPList(const char* path, const char* backup_path,
   TempFile temp;
   FileHolder out;
   if (CreateTemp(target, st, &temp, &out) != 0) return -1;
-  static LineSource in;  // 64 KiB: kept off the stack
-  in = LineSource{};
-  in.file = old.file;
-  in.path = target;
+  LineSource& in = RewriteSource;
+  StartLineSource(&in, old.file, target);
   if (RewritePListLines(&in, out.file, temp.path, table) != 0 ||
       FinishTemp(&temp, &out) != 0 || VerifyNewFile(temp.path, table) != 0 ||
       CheckUnchanged(target, *loaded) != 0 ||
