@@ -34,12 +34,6 @@ std::string Repeat(const std::string& line, int n) {
   return s;
 }
 
-struct Reader {
-  int pid, vid;
-  std::string name;
-  bool operator==(const Reader&) const = default;
-};
-
 struct LoadCase {
   const char* name;
   std::string content;

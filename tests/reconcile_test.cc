@@ -6,12 +6,6 @@
 
 namespace {
 
-struct Reader {
-  int pid, vid;
-  std::string name;
-  bool operator==(const Reader&) const = default;
-};
-
 struct ReconcileCase {
   const char* name;
   std::vector<Reader> existing;

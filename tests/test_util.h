@@ -37,6 +37,13 @@ inline std::string WithPath(std::string text, const std::string& path) {
   return text;
 }
 
+// A reader as the tests compare them: IDs and name.
+struct Reader {
+  int pid, vid;
+  std::string name;
+  bool operator==(const Reader&) const = default;
+};
+
 inline void StartCapture() { testing::internal::CaptureStdout(); }
 inline std::string EndCapture() {
   std::fflush(stdout);

@@ -23,6 +23,13 @@ int RefuseLine(LineSource* in, const char* reason) {
   return -1;
 }
 
+int RefuseLongLine(LineSource* in) {
+  std::printf("%s, line %ld: line longer than %zu bytes.\n", in->path,
+              in->line_number, MAX_LINE_LENGTH);
+  in->failed = true;
+  return -1;
+}
+
 // Drops every CR of the `n` bytes at `text`; returns how many are left.
 size_t DropCRs(char* text, size_t n) {
   char* cr = static_cast<char*>(std::memchr(text, '\r', n));
@@ -68,7 +75,7 @@ char* FindLineEnd(LineSource* in) {
       in->len = in->pos + DropCRs(start, avail);
       if (in->len - in->pos > MAX_LINE_LENGTH) {
         in->line_number++;
-        RefuseLine(in, "line longer than 16383 bytes.");
+        RefuseLongLine(in);
         return nullptr;
       }
     }
@@ -158,11 +165,10 @@ const char* fSkipPlain(LineSource* in, size_t* length) {
   if (in->failed || in->pos == in->len) return nullptr;
   char* start = in->block + in->pos;
   size_t avail = in->len - in->pos;
-  const char* last_lf =
-      static_cast<const char*>(memrchr(start, '\n', avail));
-  if (last_lf == nullptr) return nullptr;
-  PlainRun run =
-      MeasurePlainRun(start, static_cast<size_t>(last_lf - start) + 1);
+  size_t whole = avail;  // up to the last LF: a partial line is left
+  while (whole > 0 && start[whole - 1] != '\n') whole--;
+  if (whole == 0) return nullptr;
+  PlainRun run = MeasurePlainRun(start, whole);
   in->pos += run.good;
   in->line_number += run.lines;
   *length = run.good;
@@ -180,7 +186,7 @@ char* fgetsL(LineSource* in, size_t* length) {
   size_t n = DropCRs(line, raw);
   line[n] = '\0';
   if (n > MAX_LINE_LENGTH) {
-    RefuseLine(in, "line longer than 16383 bytes.");
+    RefuseLongLine(in);
     return nullptr;
   }
   if (std::strlen(line) != n) {

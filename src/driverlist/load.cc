@@ -24,6 +24,7 @@ constexpr unsigned MARK_ARRAY_TAGS =
     MARK_ARRAY_OPEN | MARK_ARRAY_CLOSE | MARK_ARRAY_OTHER;
 // IDs are 16-bit USB IDs; END_MARKER itself would end the table.
 constexpr long MAX_ID = END_MARKER - 1;
+static_assert(MAX_ID == 0xfffe, "the ID range is named in a message");
 // Room for one formatted reason: two markers and some words.
 constexpr size_t REASON_SIZE = 160;
 
@@ -158,10 +159,16 @@ int ReadArrayLine(int step, const char* line, LineSource* in,
   const char* close = std::strstr(value, PLIST_EOString_Marker);
   if (close == nullptr) return 0;
   size_t n = static_cast<size_t>(close - value);
-  if (n > MAX_VALUE_LENGTH)
-    return Refuse(in, "element value longer than 255 bytes.");
-  if (*count == MAX_READERS)
-    return Refuse(in, "more than 1023 readers in one array.");
+  if (n > MAX_VALUE_LENGTH) {
+    std::snprintf(Reason, sizeof Reason,
+                  "element value longer than %zu bytes.", MAX_VALUE_LENGTH);
+    return Refuse(in, Reason);
+  }
+  if (*count == MAX_READERS) {
+    std::snprintf(Reason, sizeof Reason, "more than %zu readers in one array.",
+                  MAX_READERS);
+    return Refuse(in, Reason);
+  }
   char buffer[VALUE_BUFFER_SIZE];
   std::memcpy(buffer, value, n);
   buffer[n] = '\0';
