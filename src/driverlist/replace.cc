@@ -85,6 +85,9 @@ int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
     errno = err;
     return Fail("Could not open", temp->path);
   }
+  // Large writes: a big driver list file goes out in few system calls.
+  if (std::setvbuf(out->file, nullptr, _IOFBF, READ_BLOCK_SIZE) != 0)
+    return Fail("Could not open", temp->path);
   // Only root may give a file away; others keep what mkstemp gave them.
   if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
       (errno != EPERM || geteuid() == 0))
