@@ -9,6 +9,7 @@
 namespace {
 
 constexpr const char* OPTIONS[] = {"-l", "-i", "-c"};  // by run mode
+static_assert(MODE_LIST == 0 && MODE_INSTALL == 1 && MODE_CHECK == 2);
 constexpr int MAX_ARGUMENTS = 2;
 
 char DriverListPath[PATH_BUFFER_SIZE];
