@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, FgetsLTest, testing::ValuesIn(LineCases()),
 
 TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   std::string input;
-  for (int i = 0; i < 20000; i++) input += "line " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 40000; i++) input += "line " + std::to_string(i) + "\r\n";
   ASSERT_GT(input.size(), 2 * READ_BLOCK_SIZE);
   TempFile file(input);
   static LineSource in;
@@ -77,7 +77,7 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   while (const char* line = fgetsL(&in, &length))
     ASSERT_EQ(std::string(line), "line " + std::to_string(i++));
   std::fclose(in.file);
-  EXPECT_EQ(i, 20000);
+  EXPECT_EQ(i, 40000);
   EXPECT_FALSE(in.failed);
 }
 

@@ -50,7 +50,7 @@ constexpr size_t VALUE_BUFFER_SIZE = NAME_SIZE;
 constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
 // How much of the file is read in one go: lines are handed out in place,
 // so the block is the line buffer, and holds several of the longest lines.
-constexpr size_t READ_BLOCK_SIZE = 65536;
+constexpr size_t READ_BLOCK_SIZE = 131072;
 static_assert(READ_BLOCK_SIZE >= 2 * LINE_BUFFER_SIZE);
 // The array steps, in file order: vendor IDs, product IDs, names.
 constexpr int STEP_VIDS = 1;
@@ -83,8 +83,8 @@ struct FileHolder {
   int Close();
 };
 
-// A file read line by line through a block buffer of its own. About 64 KiB:
-// give it static storage.
+// A file read line by line through a block buffer of its own. About
+// 128 KiB: give it static storage.
 struct LineSource {
   FILE* file = nullptr;
   const char* path = "";     // named in messages
@@ -103,8 +103,8 @@ struct FileIdentity {
   timespec mtime{};
 };
 
-// Makes `in` read `file` from its current position, naming `path` in its
-// messages. Never fails.
+// Makes `in` read `file`, which must not have been read yet, naming `path`
+// in its messages. Never fails.
 void StartLineSource(LineSource* in, FILE* file, const char* path);
 
 // Reads the next line of `in`, without its LF and with every CR dropped,

@@ -152,6 +152,10 @@ PlainRun MeasurePlainRun(const char* data, size_t n) {
 }  // namespace
 
 void StartLineSource(LineSource* in, FILE* file, const char* path) {
+  // The block is the buffer: stdio's own would only add a copy and a
+  // second read per refill. Possible only before the first read, and
+  // harmless when refused.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   in->file = file;
   in->path = path;
   in->line_number = 0;

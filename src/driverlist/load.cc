@@ -10,7 +10,7 @@
 
 namespace {
 
-// About 64 KiB: kept off the stack.
+// About 128 KiB: kept off the stack.
 LineSource LoadSource;
 
 constexpr const char* KEY_MARKERS[] = {PLIST_VID_Marker, PLIST_PID_Marker,

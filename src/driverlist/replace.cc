@@ -14,7 +14,7 @@
 
 namespace {
 
-// About 64 KiB: kept off the stack.
+// About 128 KiB: kept off the stack.
 LineSource RewriteSource;
 
 // Room for a path; realpath() fills up to PATH_MAX bytes.
