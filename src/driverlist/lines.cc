@@ -102,49 +102,60 @@ struct PlainRun {
   long lines = 0;         // in the run so far
 };
 
-// Looks at the byte at `at`: returns false where the run must end before
-// the current line.
-inline bool TakeByte(const char* data, size_t at, const char* end,
-                     PlainRun* run) {
-  char c = data[at];
-  if (c == '\n') {
-    if (at - run->line_start > MAX_LINE_LENGTH) return false;
-    run->line_start = run->good = at + 1;
-    run->lines++;
-    return true;
-  }
-  if (c == '<') return !MayStartMarker(data + at, end);
-  return c != '\r' && c != '\0';
+// How much of a run is searched for CR and NUL at a time: a run that stops
+// early has not searched far past its end.
+constexpr size_t PLAIN_CHUNK = 4096;
+
+// Takes the LF at `at` into the run; false when its line is too long.
+inline bool TakeLF(size_t at, PlainRun* run) {
+  if (at - run->line_start > MAX_LINE_LENGTH) return false;
+  run->line_start = run->good = at + 1;
+  run->lines++;
+  return true;
+}
+
+// Takes every LF of data[from, to) into the run, found 32 bytes at a time;
+// false when a line is too long.
+bool TakeLines(const char* data, size_t from, size_t to, PlainRun* run) {
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  auto lfs = [&](size_t at) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+  };
+  for (; i + 32 <= to; i += 32)
+    for (uint32_t m = lfs(i) | lfs(i + 16) << 16; m != 0; m &= m - 1)
+      if (!TakeLF(i + static_cast<size_t>(__builtin_ctz(m)), run)) return false;
+#endif
+  for (; i < to; i++)
+    if (data[i] == '\n' && !TakeLF(i, run)) return false;
+  return true;
+}
+
+// Where data[from, to) first holds `c`, or `to`.
+size_t FirstOf(const char* data, size_t from, size_t to, char c) {
+  const void* hit = std::memchr(data + from, c, to - from);
+  return hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - data)
+                        : to;
 }
 
 // Measures the plain run at the start of `data` (n bytes, the last of them
-// an LF): only CR, NUL, '<' and LF need a look, found 16 bytes at a time.
+// an LF): it ends before the line holding the first CR, NUL or '<' that may
+// start a marker, or a line that is too long.
 PlainRun MeasurePlainRun(const char* data, size_t n) {
-  const char* end = data + n;
   PlainRun run;
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  const __m128i lt = _mm_set1_epi8('<'), nul = _mm_setzero_si128();
-  auto hits = [&](size_t at) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-    __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-        _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, nul)));
-    return static_cast<uint32_t>(_mm_movemask_epi8(hit));
-  };
-  for (; i + 32 <= n; i += 32) {
-    for (uint32_t m = hits(i) | hits(i + 16) << 16; m != 0; m &= m - 1)
-      if (!TakeByte(data, i + static_cast<size_t>(__builtin_ctz(m)), end,
-                    &run))
-        return run;
-  }
-#endif
-  for (; i < n; i++) {
-    char c = data[i];
-    if ((c == '\n' || c == '\r' || c == '<' || c == '\0') &&
-        !TakeByte(data, i, end, &run))
-      return run;
+  for (size_t chunk = 0; chunk < n; chunk += PLAIN_CHUNK) {
+    size_t end = chunk + PLAIN_CHUNK < n ? chunk + PLAIN_CHUNK : n;
+    size_t limit = FirstOf(data, chunk, FirstOf(data, chunk, end, '\r'), '\0');
+    for (size_t at = chunk;;) {
+      size_t angle = FirstOf(data, at, limit, '<');
+      if (!TakeLines(data, at, angle, &run)) return run;
+      if (angle == limit) break;
+      if (MayStartMarker(data + angle, data + n)) return run;
+      at = angle + 1;
+    }
+    if (limit < end) return run;
   }
   return run;
 }
