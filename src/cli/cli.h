@@ -18,10 +18,8 @@ constexpr int STATUS_OK = 0;
 constexpr int STATUS_USAGE = 1;     // also: a check found readers missing
 constexpr int STATUS_FAILED = -1;  // seen by the shell as 255
 
-// Path buffers; a path of at most MAX_PATH_LENGTH bytes leaves room for
+// A path given on the command line leaves room in PATH_BUFFER_SIZE for
 // BACKUP_SUFFIX and the terminating zero. Longer paths are refused.
-constexpr size_t PATH_BUFFER_SIZE = 4096;
-inline constexpr char BACKUP_SUFFIX[] = ".backup";
 constexpr size_t MAX_PATH_LENGTH = PATH_BUFFER_SIZE - sizeof BACKUP_SUFFIX;
 
 // The driver list file used when no path is given; packagers may set

@@ -40,6 +40,11 @@ inline constexpr char PLIST_EOArray_Marker[] = "</array>";
 inline constexpr char PLIST_String_Marker[] = "<string>";
 inline constexpr char PLIST_EOString_Marker[] = "</string>";
 
+// Room for a path and its terminating zero (realpath() fills PATH_MAX).
+constexpr size_t PATH_BUFFER_SIZE = 4096;
+// The backup of a driver list file is its path followed by this.
+inline constexpr char BACKUP_SUFFIX[] = ".backup";
+
 // The longest line the tool takes, CRs aside; the line buffer holds it and
 // its terminating zero.
 constexpr size_t LINE_BUFFER_SIZE = 16384;
@@ -106,6 +111,10 @@ struct FileIdentity {
 // Makes `in` read `file`, which must not have been read yet, naming `path`
 // in its messages. Never fails.
 void StartLineSource(LineSource* in, FILE* file, const char* path);
+
+// Prints "PATH, line N: REASON" for the line of `in` last read and marks
+// `in` failed. Returns -1.
+int RefuseLine(LineSource* in, const char* reason);
 
 // Reads the next line of `in`, without its LF and with every CR dropped,
 // zero-terminated, in place inside in->block: it stays valid until the next

@@ -15,19 +15,19 @@ int FileHolder::Close() {
   return std::fclose(f) == 0 ? 0 : -1;
 }
 
-namespace {
-
 int RefuseLine(LineSource* in, const char* reason) {
   std::printf("%s, line %ld: %s\n", in->path, in->line_number, reason);
   in->failed = true;
   return -1;
 }
 
+namespace {
+
 int RefuseLongLine(LineSource* in) {
-  std::printf("%s, line %ld: line longer than %zu bytes.\n", in->path,
-              in->line_number, MAX_LINE_LENGTH);
-  in->failed = true;
-  return -1;
+  char reason[sizeof "line longer than 99999999 bytes."];
+  std::snprintf(reason, sizeof reason, "line longer than %zu bytes.",
+                MAX_LINE_LENGTH);
+  return RefuseLine(in, reason);
 }
 
 // Drops every CR of the `n` bytes at `text`; returns how many are left.

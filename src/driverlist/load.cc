@@ -85,12 +85,6 @@ const char* RefuseBeforeArray(unsigned marks, int step) {
   return nullptr;
 }
 
-int Refuse(LineSource* in, const char* what) {
-  std::printf("%s, line %ld: %s\n", in->path, in->line_number, what);
-  in->failed = true;
-  return -1;
-}
-
 // Reads a hexadecimal number as "%x" does. Returns 0 with the value, or -1
 // when no digit is there or the value is past MAX_ID or below zero.
 int ParseID(const char* text, long* value, bool* has_digits) {
@@ -128,7 +122,7 @@ int StoreValue(int step, const char* value, size_t i, LineSource* in,
                   has_digits ? "ID out of range (0 to 0xfffe): \"%.64s\"."
                              : "no hexadecimal ID in \"%.64s\".",
                   value);
-    return Refuse(in, Reason);
+    return RefuseLine(in, Reason);
   }
   if (step == STEP_VIDS)
     table[i].VID = static_cast<int32_t>(id);
@@ -144,14 +138,14 @@ int ReadArrayLine(int step, const char* line, LineSource* in,
   unsigned marks = LineMarks(line);
   if ((marks & MARK_ARRAY_CLOSE) != 0) {
     if (!StandsAlone(line, PLIST_EOArray_Marker))
-      return Refuse(in, "\"</array>\" must stand on a line of its own.");
+      return RefuseLine(in, "\"</array>\" must stand on a line of its own.");
     return 1;
   }
   if ((marks & (MARK_KEYS | MARK_ARRAY_TAGS)) != 0) {
     std::snprintf(Reason, sizeof Reason, "%s inside the array of \"%s\".",
                   (marks & MARK_KEYS) != 0 ? KeyName(marks) : "array tag",
                   KEY_MARKERS[step - STEP_VIDS]);
-    return Refuse(in, Reason);
+    return RefuseLine(in, Reason);
   }
   const char* open = std::strstr(line, PLIST_String_Marker);
   if (open == nullptr) return 0;
@@ -162,12 +156,12 @@ int ReadArrayLine(int step, const char* line, LineSource* in,
   if (n > MAX_VALUE_LENGTH) {
     std::snprintf(Reason, sizeof Reason,
                   "element value longer than %zu bytes.", MAX_VALUE_LENGTH);
-    return Refuse(in, Reason);
+    return RefuseLine(in, Reason);
   }
   if (*count == MAX_READERS) {
     std::snprintf(Reason, sizeof Reason, "more than %zu readers in one array.",
                   MAX_READERS);
-    return Refuse(in, Reason);
+    return RefuseLine(in, Reason);
   }
   char buffer[VALUE_BUFFER_SIZE];
   std::memcpy(buffer, value, n);
@@ -190,7 +184,7 @@ int CheckTrailingLines(LineSource* in) {
       std::snprintf(Reason, sizeof Reason,
                     "\"%s\" stands again after the reader arrays.",
                     KeyName(marks));
-      return Refuse(in, Reason);
+      return RefuseLine(in, Reason);
     }
   }
   return in->failed ? -1 : 0;
@@ -224,7 +218,7 @@ int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
     return -1;
   }
   if (!StandsAlone(line, PLIST_Array_Marker))
-    return Refuse(in, "\"<array>\" must stand on a line of its own.");
+    return RefuseLine(in, "\"<array>\" must stand on a line of its own.");
   *count = 0;
   size_t length;
   while ((line = fgetsL(in, &length)) != nullptr) {

@@ -17,10 +17,8 @@ namespace {
 // About 128 KiB: kept off the stack.
 LineSource RewriteSource;
 
-// Room for a path; realpath() fills up to PATH_MAX bytes.
-constexpr size_t PATH_SIZE = 4096;
+constexpr size_t PATH_SIZE = PATH_BUFFER_SIZE;
 static_assert(PATH_SIZE >= PATH_MAX);
-inline constexpr char BACKUP_ENDING[] = ".backup";
 inline constexpr char TEMP_ENDING[] = ".XXXXXX";  // mkstemp's pattern
 constexpr mode_t PERMISSION_BITS = 07777;
 
@@ -67,7 +65,7 @@ int ResolveTarget(const char* path, const char* backup_path, char* target,
   }
   if (realpath(path, target) == nullptr)
     return Fail("Could not follow the link", path);
-  return FormatPath(backup, target, BACKUP_ENDING);
+  return FormatPath(backup, target, BACKUP_SUFFIX);
 }
 
 // Makes an empty private file beside `beside` with the mode, owner and
