@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Benchmark halvo-readers against the floor the machine sets: reading the
 file (cat) for -l and -c, copying it and flushing the copy (cp && sync) for
--i. Generates three driver list files with the project's generator: the
-example file, one with 1,000 readers, and a 20 MB one whose bulk (comments)
-stands before the reader arrays. Prints the median and best wall time of
-each command over the runs, the ratios, and the peak resident memory of
-each (from /usr/bin/time, GNU time's %M).
+-i. Generates four driver list files with the project's generator: the
+example file, one with 1,000 readers, and two of 20 MB whose bulk (comments)
+stands before the reader arrays in one and after them in the other. Prints
+the median and best wall time of each command over the runs, the ratios,
+and the peak resident memory of each (from /usr/bin/time, GNU time's %M).
 
 Usage: bench.py PATH-TO-halvo-readers [RUNS] [BULK-BYTES]
 A timing is never a test: nothing here fails on a slow machine.
@@ -38,10 +38,17 @@ def timed(commands, prepare=None):
     return time.perf_counter() - start
 
 
-def measure(commands, runs, prepare=None):
-    timed(commands, prepare)  # warm the page cache
-    times = [timed(commands, prepare) for _ in range(runs)]
-    return statistics.median(times), min(times)
+def measure(rows, runs):
+    """Times every row `runs` times, in rounds that run each row once, so
+    that a busy moment of the machine weighs on all rows alike. Returns
+    each row's median and best time."""
+    for _, commands, prepare in rows:
+        timed(commands, prepare)  # warm the page cache
+    times = [[] for _ in rows]
+    for _ in range(runs):
+        for i, (_, commands, prepare) in enumerate(rows):
+            times[i].append(timed(commands, prepare))
+    return [(statistics.median(t), min(t)) for t in times]
 
 
 def peak_kib(command, prepare=None):
@@ -56,12 +63,18 @@ def files(folder, bulk):
     big = os.path.join(folder, "big.plist")
     with open(big, "w") as f:
         f.write(plistgen.generate(random.Random(3), others=200, bulk=bulk, crlf=False)[0])
+    after = os.path.join(folder, "after.plist")
+    with open(after, "w") as f:
+        f.write(plistgen.generate(random.Random(3), others=200, bulk=bulk, crlf=False,
+                                  bulk_after=True)[0])
     many = os.path.join(folder, "many.plist")
     with open(many, "w") as f:
         f.write(plistgen.generate(random.Random(2), others=1000, crlf=False)[0])
     small = os.path.join(folder, "example.plist")
     shutil.copy(EXAMPLE, small)
-    return [("example", small), ("1000 readers", many), ("%d MB" % (bulk // 1_000_000), big)]
+    mb = bulk // 1_000_000
+    return [("example", small), ("1000 readers", many), ("%d MB before" % mb, big),
+            ("%d MB after" % mb, after)]
 
 
 def main():
@@ -91,8 +104,7 @@ def main():
             ]
             base = {}
             print("%s: %d bytes" % (label, size))
-            for name, commands, prepare in rows:
-                median, best = measure(commands, runs, prepare)
+            for (name, commands, prepare), (median, best) in zip(rows, measure(rows, runs)):
                 floor = base.get("cat" if name[-2:] in ("-l", "-c") else "cp && sync")
                 base[name] = median
                 ratio = "%.2fx" % (median / floor) if floor else "floor"

@@ -90,8 +90,9 @@ def pick_readers(rng, others):
     return readers
 
 
-def generate(rng, others=None, bulk=0, crlf=None):
-    """One driver list file; `bulk` bytes of comments stand before the arrays."""
+def generate(rng, others=None, bulk=0, crlf=None, bulk_after=False):
+    """One driver list file; `bulk` bytes of comments stand before the
+    arrays, or after them with `bulk_after`."""
     if others is None:
         others = rng.randint(0, 40)
     readers = pick_readers(rng, others)
@@ -101,7 +102,7 @@ def generate(rng, others=None, bulk=0, crlf=None):
              '"http://www.apple.com/DTDs/PropertyList-1.0.dtd">',
              '<plist version="1.0">', "<dict>"]
     lines += other_keys(rng)
-    if bulk:
+    if bulk and not bulk_after:
         lines += comment_block(rng, bulk)
     arrays = [("ifdVendorID", [hex_id(rng, r[1]) for r in readers]),
               ("ifdProductID", [hex_id(rng, r[0]) for r in readers]),
@@ -114,6 +115,8 @@ def generate(rng, others=None, bulk=0, crlf=None):
         lines += ["%s<string>%s</string>" % (indent, v) for v in values]
         lines.append("\t</array>")
         lines += other_keys(rng)
+    if bulk and bulk_after:
+        lines += comment_block(rng, bulk)
     lines += ["</dict>", "</plist>"]
     eol = ("\r\n" if rng.random() < 0.3 else "\n") if crlf is None else ("\r\n" if crlf else "\n")
     text = eol.join(lines) + (eol if rng.random() < 0.9 else "")

@@ -83,16 +83,15 @@ char* FindLineEnd(LineSource* in) {
   }
 }
 
-// True when `p` may start a marker the tool looks for; a text cut short by
-// `end` counts, to be safe.
+// True when the '<' at `p` may start a marker the tool looks for; a text
+// cut short by `end` counts, to be safe.
 bool MayStartMarker(const char* p, const char* end) {
-  static constexpr const char* STARTS[] = {"<key>ifd", "<array", "</array"};
-  size_t room = static_cast<size_t>(end - p);
-  for (const char* start : STARTS) {
-    size_t n = std::strlen(start);
-    if (std::memcmp(p, start, n < room ? n : room) == 0) return true;
-  }
-  return false;
+  if (end - p < 2) return true;
+  const char* start = p[1] == 'k' ? "<key>ifd" : p[1] == 'a' ? "<array"
+                    : p[1] == '/' ? "</array" : nullptr;
+  if (start == nullptr) return false;
+  size_t n = std::strlen(start), room = static_cast<size_t>(end - p);
+  return std::memcmp(p, start, n < room ? n : room) == 0;
 }
 
 // A run of plain lines being measured.
@@ -102,60 +101,57 @@ struct PlainRun {
   long lines = 0;         // in the run so far
 };
 
-// How much of a run is searched for CR and NUL at a time: a run that stops
-// early has not searched far past its end.
-constexpr size_t PLAIN_CHUNK = 4096;
-
-// Takes the LF at `at` into the run; false when its line is too long.
-inline bool TakeLF(size_t at, PlainRun* run) {
-  if (at - run->line_start > MAX_LINE_LENGTH) return false;
-  run->line_start = run->good = at + 1;
-  run->lines++;
-  return true;
+// Takes the byte at data[at], one of LF, CR, NUL and '<', into the run.
+// False when the run ends before its line: a CR or NUL, a '<' that may
+// start a marker, or an LF that ends a line too long.
+inline bool TakeByte(const char* data, size_t at, size_t n, PlainRun* run) {
+  switch (data[at]) {
+    case '\n':
+      if (at - run->line_start > MAX_LINE_LENGTH) return false;
+      run->line_start = run->good = at + 1;
+      run->lines++;
+      return true;
+    case '<':
+      return !MayStartMarker(data + at, data + n);
+    default:  // CR or NUL: such lines need fgetsL
+      return false;
+  }
 }
 
-// Takes every LF of data[from, to) into the run, found 32 bytes at a time;
-// false when a line is too long.
-bool TakeLines(const char* data, size_t from, size_t to, PlainRun* run) {
-  size_t i = from;
 #if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  auto lfs = [&](size_t at) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-  };
-  for (; i + 32 <= to; i += 32)
-    for (uint32_t m = lfs(i) | lfs(i + 16) << 16; m != 0; m &= m - 1)
-      if (!TakeLF(i + static_cast<size_t>(__builtin_ctz(m)), run)) return false;
-#endif
-  for (; i < to; i++)
-    if (data[i] == '\n' && !TakeLF(i, run)) return false;
-  return true;
-}
+constexpr size_t SSE2_BYTES = 16;
 
-// Where data[from, to) first holds `c`, or `to`.
-size_t FirstOf(const char* data, size_t from, size_t to, char c) {
-  const void* hit = std::memchr(data + from, c, to - from);
-  return hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - data)
-                        : to;
+// The bytes of the SSE2_BYTES at `p` that are LF, CR, NUL or '<', as bits.
+inline uint32_t StopBits(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hits = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+  return static_cast<uint32_t>(_mm_movemask_epi8(hits));
 }
+#endif
 
 // Measures the plain run at the start of `data` (n bytes, the last of them
-// an LF): it ends before the line holding the first CR, NUL or '<' that may
-// start a marker, or a line that is too long.
+// an LF) in one pass that finds LF, CR, NUL and '<' together, 32 bytes at a
+// time: it ends before the line holding the first CR, NUL or '<' that may
+// start a marker, or before a line that is too long.
 PlainRun MeasurePlainRun(const char* data, size_t n) {
   PlainRun run;
-  for (size_t chunk = 0; chunk < n; chunk += PLAIN_CHUNK) {
-    size_t end = chunk + PLAIN_CHUNK < n ? chunk + PLAIN_CHUNK : n;
-    size_t limit = FirstOf(data, chunk, FirstOf(data, chunk, end, '\r'), '\0');
-    for (size_t at = chunk;;) {
-      size_t angle = FirstOf(data, at, limit, '<');
-      if (!TakeLines(data, at, angle, &run)) return run;
-      if (angle == limit) break;
-      if (MayStartMarker(data + angle, data + n)) return run;
-      at = angle + 1;
-    }
-    if (limit < end) return run;
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 2 * SSE2_BYTES <= n; i += 2 * SSE2_BYTES)
+    for (uint32_t m = StopBits(data + i) | StopBits(data + i + SSE2_BYTES) << SSE2_BYTES;
+         m != 0; m &= m - 1)
+      if (!TakeByte(data, i + static_cast<size_t>(__builtin_ctz(m)), n, &run))
+        return run;
+#endif
+  for (; i < n; i++) {
+    char c = data[i];
+    if ((c == '\n' || c == '\r' || c == '\0' || c == '<') &&
+        !TakeByte(data, i, n, &run))
+      return run;
   }
   return run;
 }
