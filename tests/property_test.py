@@ -110,8 +110,10 @@ def main():
             failed += 1
             print("case %d (seed %d) failed: %s" % (i, seed, e))
             if failed == 1:
-                with open("property-failure.plist", "w", newline="") as f:
+                fd, kept = tempfile.mkstemp(prefix="halvo-property-failure-", suffix=".plist")
+                with os.fdopen(fd, "w", newline="") as f:
                     f.write(text)
+                print("the first failing file is kept at %s" % kept)
         finally:
             shutil.rmtree(folder, ignore_errors=True)
     print("property: %d passed, %d failed" % (cases - failed, failed))

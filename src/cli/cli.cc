@@ -120,7 +120,12 @@ int RunHalvoReaders(int argc, char** argv) {
   if (mode >= 0) {
     ResetReaderTable(ExistingReaders, READER_SLOTS);
     FileIdentity loaded;
-    if (FillExistingReaders(DriverListPath, ExistingReaders, &loaded) != 0) {
+    // Installs on one file take turns: the lock is held from before the
+    // load until the new file is in place. Listing and checking need none,
+    // since the rename shows them the old file or the new one whole.
+    FileHolder lock;
+    if (FillExistingReaders(DriverListPath, ExistingReaders, &loaded,
+                            mode == MODE_INSTALL ? &lock : nullptr) != 0) {
       std::printf("FillExistingReaders returned an error.\n");
       status = STATUS_FAILED;
     } else {

@@ -159,15 +159,31 @@ char* fSkipTo(unsigned mark, LineSource* in, LineCheck refuse, int step);
 int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
                    size_t* count);
 
+// How long an install waits for another one on the same file to finish,
+// and how often it looks whether it has.
+constexpr long LOCK_WAIT_SECONDS = 10;
+constexpr long LOCK_POLL_MILLISECONDS = 10;
+
+// Opens the driver list file at `path` for reading and takes an exclusive
+// flock on it, waiting up to LOCK_WAIT_SECONDS for an install that holds
+// it; when the path names another file once the lock is won (that install
+// renamed its new file into place), it starts again on that one. Returns 0
+// with the open, locked file in *out: the lock lasts until it is closed.
+// Returns -1 with a message when the file cannot be opened ("File could
+// not be opened PATH") or locked, or the wait ran out. Creates no file.
+int OpenLocked(const char* path, FileHolder* out);
+
 // Opens the driver list file at `path` and loads its three arrays into
 // `table` (READER_SLOTS entries, reset by the caller), then reads on to the
 // end of the file to make sure no reader key stands again. Returns 0 when
 // the whole file is within the form; *loaded, when given, then tells which
 // file was read. Returns -1 with its messages when the file cannot be
-// opened or read or is outside the form.
+// opened or read or is outside the form. With `lock`, the file is opened
+// by OpenLocked and on success stays open, and locked, in *lock.
 int FillExistingReaders(const char* path,
                         ReaderEntry* table = ExistingReaders,
-                        FileIdentity* loaded = nullptr);
+                        FileIdentity* loaded = nullptr,
+                        FileHolder* lock = nullptr);
 
 // Copies the lines of `old` to `out`, generating the elements of the three
 // arrays afresh from `table` (walked up to its first VID of END_MARKER):

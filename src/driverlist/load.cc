@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "driverlist/driverlist.h"
 
@@ -232,9 +233,11 @@ int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
 }
 
 int FillExistingReaders(const char* path, ReaderEntry* table,
-                        FileIdentity* loaded) {
-  FileHolder f(std::fopen(path, "r"));
-  if (f.file == nullptr) {
+                        FileIdentity* loaded, FileHolder* lock) {
+  FileHolder f;
+  if (lock != nullptr) {
+    if (OpenLocked(path, &f) != 0) return -1;
+  } else if ((f.file = std::fopen(path, "r")) == nullptr) {
     std::printf("File could not be opened %s\n", path);
     return -1;
   }
@@ -260,5 +263,6 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
     return -1;
   }
   if (loaded != nullptr) RecordIdentity(st, loaded);
+  if (lock != nullptr) std::swap(lock->file, f.file);
   return 0;
 }

@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""Installs at the same moment: rounds of two or three -i runs started
+together on one driver list file. Exactly one adds the readers; the backup
+must be the original file, byte for byte, and the new file must hold the
+original readers and the twelve built-in ones, each once.
+
+Usage: concurrent_test.py PATH-TO-halvo-readers [ROUNDS]
+"""
+import os
+import plistlib
+import random
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import plistgen  # noqa: E402
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
+    rng = random.Random(11)
+    text, readers = plistgen.generate(rng, others=500, bulk=300_000, crlf=False)
+    original = text.encode()
+    builtin = [(pid, vid) for pid, vid, _, _ in plistgen.HALVO]
+    present = {(r[0], r[1]) for r in readers}
+    expected = [(r[0], r[1]) for r in readers] + [k for k in builtin if k not in present]
+    with tempfile.TemporaryDirectory(prefix="halvo-concurrent-") as folder:
+        path = os.path.join(folder, "Info.plist")
+        for i in range(rounds):
+            with open(path, "wb") as f:
+                f.write(original)
+            if os.path.exists(path + ".backup"):
+                os.unlink(path + ".backup")
+            runs = [subprocess.Popen([binary, "-i", path], stdout=subprocess.PIPE)
+                    for _ in range(2 + i % 2)]
+            outputs = [(p.communicate()[0].decode(), p.returncode) for p in runs]
+            assert all(status == 0 for _, status in outputs), (i, outputs)
+            adders = [out for out, _ in outputs if "Nothing to do." not in out]
+            assert len(adders) == 1, "round %d: %d runs added readers" % (i, len(adders))
+            with open(path + ".backup", "rb") as f:
+                assert f.read() == original, "round %d: the backup is not the original" % i
+            with open(path, "rb") as f:
+                plist = plistlib.loads(f.read())
+            got = list(zip(plist["ifdProductID"], plist["ifdVendorID"]))
+            assert [(int(p, 16), int(v, 16)) for p, v in got] == expected, \
+                "round %d: the new file's readers differ" % i
+            assert sorted(os.listdir(folder)) == ["Info.plist", "Info.plist.backup"], \
+                "round %d: left %s" % (i, os.listdir(folder))
+    print("concurrent: %d passed, 0 failed" % rounds)
+
+
+if __name__ == "__main__":
+    main()
