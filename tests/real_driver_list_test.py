@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""The tool on the machine's real CCID driver list (Debian's libccid), held
+against Python's plistlib: list, check and install on a copy of it, as it
+stands and with CR LF line ends. The system file is only ever read.
+
+Usage: real_driver_list_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+from xml.sax.saxutils import unescape
+
+from property_test import ENTITIES, expected_reconciliation, hex6, plist_readers, run
+
+# A reader array, from its key line through its closing line.
+ARRAY = re.compile(r"[^\n]*<key>ifd(VendorID|ProductID|FriendlyName)</key>\n"
+                   r"(?:.*\n)*?[^\n]*</array>[^\n]*\n")
+
+
+def outside_arrays(data):
+    """The lines of a file outside the three reader arrays, CRs dropped."""
+    return ARRAY.sub("", data.decode().replace("\r", "")).splitlines()
+
+
+def check(binary, path, original):
+    _, readers = plist_readers(original)
+    out, status = run(binary, "-l", path)
+    rows = [re.fullmatch(r"(\S+) - (\S+) - (.*)", line) for line in out.splitlines()[1:]]
+    assert status == 0 and out.startswith("   PID -    VID - Name\n"), out
+    listed = [(int(m[1], 16), int(m[2], 16), unescape(m[3], ENTITIES)) for m in rows]
+    assert listed == readers, "-l differs from plistlib"
+
+    report, missing = expected_reconciliation(readers)
+    out, status = run(binary, "-c", path)
+    assert status == (1 if missing else 0), out
+    assert unescape(out, ENTITIES) == "Checking\n" + report + \
+        ("" if missing else "Plist file already contains all Halvo readers.\n"), out
+
+    out, status = run(binary, "-i", path)
+    assert status == 0 and unescape(out, ENTITIES).startswith("Installing\n" + report), out
+    with open(path, "rb") as f:
+        new = f.read()
+    with open(path + ".backup", "rb") as f:
+        assert f.read() == original, "the backup is not the original"
+    _, now = plist_readers(new)
+    assert now == readers + [(p, v, n) for p, v, n in missing], "new arrays are wrong"
+    assert outside_arrays(new) == outside_arrays(original), "lines outside the arrays changed"
+
+    out, status = run(binary, "-i", path)
+    assert status == 0 and out.endswith("Nothing to do.\n"), out
+    with open(path, "rb") as f:
+        assert f.read() == new, "a second install changed the file"
+    assert run(binary, "-c", path)[1] == 0
+    return len(readers), len(missing)
+
+
+def main():
+    binary, sandbox = os.path.abspath(sys.argv[1]), sys.argv[2]
+    found = subprocess.run(["bash", sandbox, "driver-list"], capture_output=True, text=True)
+    if found.returncode != 0:
+        print(found.stdout, end="")
+        sys.exit(found.returncode)
+    with open(found.stdout.strip(), "rb") as f:
+        lf = f.read()
+    assert b"\r" not in lf
+    for name, original in (("LF", lf), ("CR LF", lf.replace(b"\n", b"\r\n"))):
+        with tempfile.TemporaryDirectory(prefix="halvo-real-") as folder:
+            path = os.path.join(folder, "Info.plist")
+            with open(path, "wb") as f:
+                f.write(original)
+            readers, added = check(binary, path, original)
+            print("%s: %s with %d readers: %d added" % (found.stdout.strip(), name, readers, added))
+    print("real driver list: 2 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    main()

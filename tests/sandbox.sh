@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The system tests' set-up: finds the machine's CCID driver list and runs the
+# real smart-card service, or any command in a throwaway copy of the root
+# file system, inside private mount namespaces, so that no file and no
+# service of the machine itself is ever touched.
+#
+#   sandbox.sh driver-list      prints the system's CCID driver list file
+#                               (its symbolic link followed)
+#   sandbox.sh need-root        makes sure namespaces, pcscd and root are here
+#   sandbox.sh pcscd PLIST LOG  starts pcscd for PCSCD_SECONDS (default 2)
+#                               with PLIST as the CCID bundle's Info.plist,
+#                               its log in LOG; status 0 when it came up and
+#                               read the file without a parse error, 2 when
+#                               it reported one
+#   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
+#                               changes live in a tmpfs and vanish with it
+#
+# What cannot run here is skipped: the reason is printed and the status is
+# 77 (CTest's SKIP_RETURN_CODE), or 1 when HALVO_REQUIRE_SYSTEM_TESTS=1, as
+# in CI, where a skip would hide a test that never ran.
+set -euo pipefail
+
+SKIP=77
+
+skip() {
+  echo "SKIP: $*"
+  if [ "${HALVO_REQUIRE_SYSTEM_TESTS:-}" = 1 ]; then
+    echo "HALVO_REQUIRE_SYSTEM_TESTS=1: a skipped system test is a failure"
+    exit 1
+  fi
+  exit "$SKIP"
+}
+
+drivers_folder() {
+  pkg-config --variable=usbdropdir libpcsclite 2>/dev/null || echo /usr/lib/pcsc/drivers
+}
+
+driver_list() {
+  local list
+  list="$(drivers_folder)/ifd-ccid.bundle/Contents/Info.plist"
+  [ -e "$list" ] || skip "no CCID driver list at $list (Debian package libccid)"
+  readlink -f "$list"
+}
+
+need_root() {
+  [ "$(id -u)" = 0 ] || skip "needs root for mount namespaces"
+  command -v unshare >/dev/null || skip "unshare not found (util-linux)"
+  command -v pcscd >/dev/null || skip "pcscd not found (Debian package pcscd)"
+  unshare --mount true 2>/dev/null || skip "unshare --mount is not allowed here"
+}
+
+# Inside the namespace: a copy of the driver folder with PLIST as the CCID
+# list bound over the real one, a private socket folder, then pcscd.
+run_pcscd() {
+  local plist=$1 log=$2 drivers work status=0
+  drivers=$(drivers_folder)
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+  cp -a "$drivers" "$work/drivers"
+  rm -f "$work/drivers/ifd-ccid.bundle/Contents/Info.plist"
+  cp "$plist" "$work/drivers/ifd-ccid.bundle/Contents/Info.plist"
+  unshare --mount sh -c '
+    set -e
+    mount --bind "$1" "$2"
+    if [ -d /run/pcscd ]; then mount -t tmpfs tmpfs /run/pcscd
+    else mount -t tmpfs tmpfs /run && mkdir /run/pcscd; fi
+    exec timeout "$3" pcscd --foreground --debug' \
+    sh "$work/drivers" "$drivers" "${PCSCD_SECONDS:-2}" >"$log" 2>&1 || status=$?
+  [ "$status" = 124 ] || { cat "$log"; echo "pcscd ended with status $status"; return 1; }
+  grep -q "daemon ready" "$log" || { cat "$log"; echo "pcscd never came up"; return 1; }
+  if grep -E "Error parsing|Could not open bundle|not defined for" "$log"; then return 2; fi
+  return 0
+}
+
+# An overlay of / with a tmpfs upper layer, /proc, /dev and /sys bound and a
+# tmpfs /run; CMD runs chrooted in it with the caller's working folder.
+run_overlay() {
+  local top
+  top=$(mktemp -d)
+  trap 'rm -rf "$top"' RETURN
+  unshare --mount sh -c '
+    set -e
+    top=$1; shift
+    mount -t tmpfs tmpfs "$top"
+    mkdir "$top/upper" "$top/work" "$top/root"
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/root"
+    for fs in proc dev sys; do mount --rbind "/$fs" "$top/root/$fs"; done
+    mount -t tmpfs tmpfs "$top/root/run"
+    exec chroot "$top/root" sh -c "cd \"\$1\" && shift && exec \"\$@\"" sh "$PWD" "$@"' \
+    sh "$top" "$@"
+}
+
+case "${1:-}" in
+  driver-list) driver_list ;;
+  need-root) need_root ;;
+  pcscd) need_root; run_pcscd "$2" "$3" ;;
+  overlay) need_root; shift; run_overlay "$@" ;;
+  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD..." >&2; exit 2 ;;
+esac
