@@ -14,6 +14,7 @@
 #                               it reported one
 #   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
 #                               changes live in a tmpfs and vanish with it
+#   sandbox.sh skip REASON      skips the calling test, as below
 #
 # What cannot run here is skipped: the reason is printed and the status is
 # 77 (CTest's SKIP_RETURN_CODE), or 1 when HALVO_REQUIRE_SYSTEM_TESTS=1, as
@@ -73,7 +74,8 @@ run_pcscd() {
 }
 
 # An overlay of / with a tmpfs upper layer, /proc, /dev and /sys bound and a
-# tmpfs /run; CMD runs chrooted in it with the caller's working folder.
+# tmpfs /run; CMD runs chrooted in it in the caller's working folder, which
+# is bound in as it is, so that what CMD leaves there can be looked at.
 run_overlay() {
   local top
   top=$(mktemp -d)
@@ -86,6 +88,7 @@ run_overlay() {
     mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/root"
     for fs in proc dev sys; do mount --rbind "/$fs" "$top/root/$fs"; done
     mount -t tmpfs tmpfs "$top/root/run"
+    mkdir -p "$top/root$PWD" && mount --bind "$PWD" "$top/root$PWD"
     exec chroot "$top/root" sh -c "cd \"\$1\" && shift && exec \"\$@\"" sh "$PWD" "$@"' \
     sh "$top" "$@"
 }
@@ -95,5 +98,7 @@ case "${1:-}" in
   need-root) need_root ;;
   pcscd) need_root; run_pcscd "$2" "$3" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
-  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD..." >&2; exit 2 ;;
+  skip) shift; skip "$*" ;;
+  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD... | skip REASON" >&2
+     exit 2 ;;
 esac
