@@ -136,7 +136,8 @@ inline bool TakeStopBytes(const char* data, size_t from, size_t to, size_t n,
 // Every x86-64 processor has SSE2; most have AVX2, which looks at twice as
 // many bytes per compare. Both find the four stop bytes in one pass. A
 // build with HALVO_NO_AVX2 uses SSE2 alone, so that the tests cover it.
-constexpr size_t SCAN_STEP = 32;
+constexpr size_t SSE2_BYTES = 16;
+constexpr size_t SCAN_STEP = 2 * SSE2_BYTES;  // one AVX2 compare
 
 inline uint32_t StopBitsSSE2(const char* p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -173,7 +174,8 @@ size_t ScanSSE2(const char* data, size_t n, PlainRun* run) {
   size_t i = 0;
   for (; i + SCAN_STEP <= n; i += SCAN_STEP)
     if (!TakeStep(data, i,
-                  StopBitsSSE2(data + i) | StopBitsSSE2(data + i + 16) << 16,
+                  StopBitsSSE2(data + i) |
+                      StopBitsSSE2(data + i + SSE2_BYTES) << SSE2_BYTES,
                   n, run))
       return n;
   return i;

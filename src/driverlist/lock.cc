@@ -15,26 +15,28 @@
 
 namespace {
 
-constexpr long NANOSECONDS_PER_SECOND = 1000000000L;
 constexpr long NANOSECONDS_PER_MILLISECOND = 1000000L;
+constexpr long MILLISECONDS_PER_SECOND = 1000L;
+// Each attempt that finds the file locked, or replaced, waits one poll.
+constexpr long LOCK_ATTEMPTS =
+    LOCK_WAIT_SECONDS * MILLISECONDS_PER_SECOND / LOCK_POLL_MILLISECONDS;
 
-long long MonotonicNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * NANOSECONDS_PER_SECOND +
-         now.tv_nsec;
+void PauseOnePoll() {
+  timespec pause{0, LOCK_POLL_MILLISECONDS * NANOSECONDS_PER_MILLISECOND};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 }
 
-// Takes the lock on `fd`, trying again every LOCK_POLL_MILLISECONDS until
-// `deadline`. Returns 0 when it is held; -1 with errno EWOULDBLOCK when
-// the deadline passed, or the flock error.
-int WaitForLock(int fd, long long deadline) {
-  const timespec pause{0, LOCK_POLL_MILLISECONDS * NANOSECONDS_PER_MILLISECOND};
+// Takes the lock on `fd`, using up *attempts while another holds it.
+// Returns 0 when it is held; -1 with errno EWOULDBLOCK when the attempts
+// ran out, or with the error of flock.
+int WaitForLock(int fd, long* attempts) {
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK || MonotonicNanoseconds() >= deadline) return -1;
-    nanosleep(&pause, nullptr);
+    if (errno != EWOULDBLOCK || *attempts <= 0) return -1;
+    --*attempts;
+    PauseOnePoll();
   }
 }
 
@@ -45,24 +47,26 @@ bool StillAtPath(int fd, const char* path) {
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+int GiveUp(const char* path) {
+  std::printf("%s: another install still holds the file after %ld seconds; "
+              "nothing was written.\n",
+              path, LOCK_WAIT_SECONDS);
+  return -1;
+}
+
 }  // namespace
 
 int OpenLocked(const char* path, FileHolder* out) {
-  const long long deadline =
-      MonotonicNanoseconds() + LOCK_WAIT_SECONDS * NANOSECONDS_PER_SECOND;
+  long attempts = LOCK_ATTEMPTS;
   for (;;) {
     FileHolder f(std::fopen(path, "r"));
     if (f.file == nullptr) {
       std::printf("File could not be opened %s\n", path);
       return -1;
     }
-    if (WaitForLock(fileno(f.file), deadline) != 0) {
-      if (errno == EWOULDBLOCK)
-        std::printf("%s: another install still holds the file after %ld "
-                    "seconds; nothing was written.\n",
-                    path, LOCK_WAIT_SECONDS);
-      else
-        std::printf("Could not lock %s: %s\n", path, std::strerror(errno));
+    if (WaitForLock(fileno(f.file), &attempts) != 0) {
+      if (errno == EWOULDBLOCK) return GiveUp(path);
+      std::printf("Could not lock %s: %s\n", path, std::strerror(errno));
       return -1;
     }
     if (StillAtPath(fileno(f.file), path)) {
@@ -70,5 +74,6 @@ int OpenLocked(const char* path, FileHolder* out) {
       f.file = nullptr;
       return 0;
     }
+    if (attempts-- <= 0) return GiveUp(path);
   }
 }
