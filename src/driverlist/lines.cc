@@ -118,18 +118,9 @@ inline bool TakeByte(const char* data, size_t at, size_t n, PlainRun* run) {
   }
 }
 
-// Bytes that may end a plain run, found as bits of a mask: LF, CR, NUL, '<'.
+// The bytes TakeByte looks at: LF, CR, NUL and '<'.
 inline bool IsStopByte(char c) {
   return c == '\n' || c == '\r' || c == '\0' || c == '<';
-}
-
-// Takes the stop bytes of data[from, to) into the run one by one; false
-// when the run ended.
-inline bool TakeStopBytes(const char* data, size_t from, size_t to, size_t n,
-                          PlainRun* run) {
-  for (size_t i = from; i < to; i++)
-    if (IsStopByte(data[i]) && !TakeByte(data, i, n, run)) return false;
-  return true;
 }
 
 #if defined(__x86_64__)
@@ -211,7 +202,8 @@ PlainRun MeasurePlainRun(const char* data, size_t n) {
 #if defined(__x86_64__)
   i = HasAVX2 ? ScanAVX2(data, n, &run) : ScanSSE2(data, n, &run);
 #endif
-  if (i < n) TakeStopBytes(data, i, n, n, &run);
+  for (; i < n; i++)
+    if (IsStopByte(data[i]) && !TakeByte(data, i, n, &run)) break;
   return run;
 }
 
