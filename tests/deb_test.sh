@@ -29,9 +29,12 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')
 ./usr/share/doc/halvo-readers/changelog.gz
 ./usr/share/doc/halvo-readers/copyright
 ./usr/share/man/man1/halvo-readers.1.gz" ] || fail "package files: $files"
+# Read once into a variable: under pipefail, grep -q quitting early would
+# fail the pipeline through dpkg-deb's SIGPIPE.
+control=$(dpkg-deb -I "$deb")
 for field in "Section: admin" "Priority: optional" "Enhances: libccid" \
              "Suggests: pcscd" "Depends: libc6"; do
-  dpkg-deb -I "$deb" | grep -q "^ $field" || fail "control lacks '$field'"
+  grep -q "^ $field" <<<"$control" || fail "control lacks '$field'"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./triggers)" = \
   "interest-noawait /usr/lib/pcsc/drivers" ] || fail "trigger"
@@ -39,11 +42,11 @@ lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
 
 # A later libccid whose stock list differs by one comment line.
 cd "$work"
-stock=$(ls libccid_*.deb 2>/dev/null | head -n 1 || true)
+stock=$(compgen -G "libccid_*.deb" | sort | sed -n 1p || true)
 if [ -z "$stock" ]; then
   apt-get download libccid >/dev/null 2>&1 ||
     bash "$sandbox" skip "apt-get download libccid failed (no package source?)"
-  stock=$(ls libccid_*.deb | head -n 1)
+  stock=$(compgen -G "libccid_*.deb" | sort | sed -n 1p)
 fi
 rm -rf up && dpkg-deb -R "$stock" up
 version=$(dpkg-deb -f "$stock" Version)
