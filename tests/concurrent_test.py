@@ -2,19 +2,59 @@
 """Installs at the same moment: rounds of two or three -i runs started
 together on one driver list file. Exactly one adds the readers; the backup
 must be the original file, byte for byte, and the new file must hold the
-original readers and the twelve built-in ones, each once.
+original readers and the twelve built-in ones, each once. Then an install
+against a lock that another process holds: released after a moment, the
+install goes on; held throughout, it gives up after its wait and writes
+nothing.
 
 Usage: concurrent_test.py PATH-TO-halvo-readers [ROUNDS]
 """
+import fcntl
 import os
 import plistlib
 import random
 import subprocess
 import sys
 import tempfile
+import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import plistgen  # noqa: E402
+
+
+LOCK_WAIT_SECONDS = 10
+
+
+def held_lock_cases(binary, original):
+    """Another process holds the lock: released after a moment, the install
+    goes on; held throughout, it gives up and writes nothing."""
+    rows = [("released after 1 s", 1.0, 0), ("held throughout", None, 255)]
+    with tempfile.TemporaryDirectory(prefix="halvo-held-") as folder:
+        path = os.path.join(folder, "held.plist")
+        gave_up = ("%s: another install still holds the file after %d seconds; "
+                   "nothing was written.\nFillExistingReaders returned an error.\n"
+                   % (path, LOCK_WAIT_SECONDS))
+        for name, hold, status in rows:
+            for leftover in os.listdir(folder):
+                os.unlink(os.path.join(folder, leftover))
+            with open(path, "wb") as f:
+                f.write(original)
+            with open(path, "rb") as holder:
+                fcntl.flock(holder, fcntl.LOCK_EX)
+                timer = threading.Timer(hold or 0, fcntl.flock, (holder, fcntl.LOCK_UN))
+                if hold is not None:
+                    timer.start()
+                run = subprocess.run([binary, "-i", path], capture_output=True, text=True)
+                timer.cancel()
+            assert run.returncode == status, (name, run.returncode, run.stdout)
+            if hold is None:
+                assert run.stdout == gave_up, (name, run.stdout)
+                with open(path, "rb") as f:
+                    assert f.read() == original, name
+                assert os.listdir(folder) == ["held.plist"], (name, os.listdir(folder))
+            else:
+                assert "Missing Reader" in run.stdout, (name, run.stdout)
+    return len(rows)
 
 
 def main():
@@ -48,7 +88,8 @@ def main():
                 "round %d: the new file's readers differ" % i
             assert sorted(os.listdir(folder)) == ["Info.plist", "Info.plist.backup"], \
                 "round %d: left %s" % (i, os.listdir(folder))
-    print("concurrent: %d passed, 0 failed" % rounds)
+    cases = rounds + held_lock_cases(binary, original)
+    print("concurrent: %d passed, 0 failed" % cases)
 
 
 if __name__ == "__main__":
