@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "driverlist/driverlist.h"
 
@@ -70,8 +71,7 @@ int OpenLocked(const char* path, FileHolder* out) {
       return -1;
     }
     if (StillAtPath(fileno(f.file), path)) {
-      out->file = f.file;
-      f.file = nullptr;
+      std::swap(out->file, f.file);
       return 0;
     }
     if (attempts-- <= 0) return GiveUp(path);
