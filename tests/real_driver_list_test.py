@@ -3,7 +3,11 @@
 against Python's plistlib: list, check and install on a copy of it, as it
 stands and with CR LF line ends. The system file is only ever read.
 
-Usage: real_driver_list_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh
+The build's default path, when it names that list: -l and -c without a
+path read it, and a run without arguments installs into it, in a throwaway
+overlay of the root file system.
+
+Usage: real_driver_list_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh DEFAULT-PATH
 """
 import os
 import re
@@ -56,12 +60,30 @@ def check(binary, path, original):
     return len(readers), len(missing)
 
 
+def check_default(binary, sandbox, real):
+    """Without a path the tool works on the system's list."""
+    for mode in ("-l", "-c"):
+        assert run(binary, mode) == run(binary, mode, real), mode + " without a path"
+    proc = subprocess.run(["bash", sandbox, "overlay", "sh", "-c", '"$0" && "$0" -c', binary],
+                          capture_output=True, text=True)
+    assert proc.returncode == 0 and proc.stdout.startswith("Installing\nMissing Reader") and \
+        proc.stdout.endswith("Checking\nPlist file already contains all Halvo readers.\n"), \
+        proc.stdout
+    print("default path %s: listed, checked, installed" % real)
+
+
 def main():
-    binary, sandbox = os.path.abspath(sys.argv[1]), sys.argv[2]
+    binary, sandbox, default = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
     found = subprocess.run(["bash", sandbox, "driver-list"], capture_output=True, text=True)
     if found.returncode != 0:
         print(found.stdout, end="")
         sys.exit(found.returncode)
+    cases = 2
+    if os.path.realpath(default) == found.stdout.strip():
+        check_default(binary, sandbox, found.stdout.strip())
+        cases += 1
+    else:
+        print("the build's default %s is not the system's list" % default)
     with open(found.stdout.strip(), "rb") as f:
         lf = f.read()
     assert b"\r" not in lf
@@ -72,7 +94,7 @@ def main():
                 f.write(original)
             readers, added = check(binary, path, original)
             print("%s: %s with %d readers: %d added" % (found.stdout.strip(), name, readers, added))
-    print("real driver list: 2 passed, 0 failed")
+    print("real driver list: %d passed, 0 failed" % cases)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@
 #                               it reported one
 #   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
 #                               changes live in a tmpfs and vanish with it
+#   sandbox.sh read-only DIR CMD...
+#                               runs CMD with DIR mounted read-only
 #   sandbox.sh skip REASON      skips the calling test, as below
 #
 # What cannot run here is skipped: the reason is printed and the status is
@@ -43,11 +45,25 @@ driver_list() {
   readlink -f "$list"
 }
 
-need_root() {
+need_namespaces() {
   [ "$(id -u)" = 0 ] || skip "needs root for mount namespaces"
   command -v unshare >/dev/null || skip "unshare not found (util-linux)"
-  command -v pcscd >/dev/null || skip "pcscd not found (Debian package pcscd)"
   unshare --mount true 2>/dev/null || skip "unshare --mount is not allowed here"
+}
+
+need_root() {
+  need_namespaces
+  command -v pcscd >/dev/null || skip "pcscd not found (Debian package pcscd)"
+}
+
+# A read-only bind mount of DIR over itself, seen by CMD alone.
+run_read_only() {
+  unshare --mount sh -c '
+    set -e
+    mount --bind "$1" "$1"
+    mount -o remount,bind,ro "$1"
+    shift
+    exec "$@"' sh "$@"
 }
 
 # Inside the namespace: a copy of the driver folder with PLIST as the CCID
@@ -98,7 +114,9 @@ case "${1:-}" in
   need-root) need_root ;;
   pcscd) need_root; run_pcscd "$2" "$3" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
+  read-only) need_namespaces; shift; run_read_only "$@" ;;
   skip) shift; skip "$*" ;;
-  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD... | skip REASON" >&2
+  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD... |" \
+          "read-only DIR CMD... | skip REASON" >&2
      exit 2 ;;
 esac

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "driverlist/driverlist.h"
+#include "driverlist/platform.h"
 
 // The run modes; a run without arguments installs.
 constexpr int MODE_LIST = 0;
@@ -22,12 +23,8 @@ constexpr int STATUS_FAILED = -1;  // seen by the shell as 255
 // BACKUP_SUFFIX and the terminating zero. Longer paths are refused.
 constexpr size_t MAX_PATH_LENGTH = PATH_BUFFER_SIZE - sizeof BACKUP_SUFFIX;
 
-// The driver list file used when no path is given; packagers may set
-// another at build time.
-#ifndef HALVO_DEFAULT_PATH
-#define HALVO_DEFAULT_PATH \
-  "/usr/libexec/SmartCardServices/drivers/ifd-ccid.bundle/Contents/Info.plist"
-#endif
+// The driver list file used when no path is given: each platform's own,
+// fixed when the tool is built (driverlist/platform.h).
 inline constexpr char DEFAULT_PATH[] = HALVO_DEFAULT_PATH;
 
 // Prints `program` as given, then the option summary: four lines.

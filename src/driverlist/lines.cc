@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "driverlist/driverlist.h"
+#include "driverlist/platform.h"
 
 int FileHolder::Close() {
   FILE* f = file;
@@ -184,8 +185,7 @@ bool DetectAVX2() {
 #if defined(HALVO_NO_AVX2)
   return false;
 #else
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return ProcessorHasAVX2();
 #endif
 }
 

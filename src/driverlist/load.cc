@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "driverlist/driverlist.h"
+#include "driverlist/platform.h"
 
 namespace {
 
@@ -195,7 +196,7 @@ void RecordIdentity(const struct stat& st, FileIdentity* id) {
   id->dev = st.st_dev;
   id->ino = st.st_ino;
   id->size = st.st_size;
-  id->mtime = st.st_mtim;
+  id->mtime = ModificationTime(st);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "driverlist/driverlist.h"
+#include "driverlist/platform.h"
 
 namespace {
 
@@ -41,9 +42,9 @@ int Fail(const char* what, const char* path) {
 }
 
 bool SameFile(const struct stat& st, const FileIdentity& id) {
+  const timespec mtime = ModificationTime(st);
   return st.st_dev == id.dev && st.st_ino == id.ino && st.st_size == id.size &&
-         st.st_mtim.tv_sec == id.mtime.tv_sec &&
-         st.st_mtim.tv_nsec == id.mtime.tv_nsec;
+         mtime.tv_sec == id.mtime.tv_sec && mtime.tv_nsec == id.mtime.tv_nsec;
 }
 
 int FormatPath(char* out, const char* path, const char* ending) {
@@ -98,7 +99,7 @@ int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
 // Flushes a written temporary file to disk and closes it.
 int FinishTemp(TempFile* temp, FileHolder* out) {
   if (std::fflush(out->file) != 0) return Fail("Could not write", temp->path);
-  if (fsync(fileno(out->file)) != 0)
+  if (FlushToDisk(fileno(out->file)) != 0)
     return Fail("Could not flush to disk", temp->path);
   if (out->Close() != 0) return Fail("Could not close", temp->path);
   return 0;
@@ -171,7 +172,7 @@ int SyncFolder(const char* path) {
     slash[slash == folder ? 1 : 0] = '\0';
   int fd = open(folder, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return Fail("Could not open the folder", folder);
-  int synced = fsync(fd);
+  int synced = FlushToDisk(fd);
   int err = errno;
   if (close(fd) != 0 || synced != 0) {
     if (synced != 0) errno = err;
