@@ -26,6 +26,15 @@ namespace {
 
 std::string Folder, Path, Backup;
 
+std::vector<std::string> Entries();
+
+// At exit: a run leaves no folder behind.
+void RemoveFolder() {
+  for (const std::string& name : Entries())
+    unlink((Folder + "/" + name).c_str());
+  rmdir(Folder.c_str());
+}
+
 #define REQUIRE(condition)                                              \
   do {                                                                  \
     if (!(condition)) {                                                 \
@@ -46,6 +55,7 @@ void SetUp() {
   Folder = dir;
   Path = Folder + "/Info.plist";
   Backup = Path + ".backup";
+  REQUIRE(std::atexit(RemoveFolder) == 0);
   // The tool speaks on standard output; the fuzzer needs none of it.
   REQUIRE(std::freopen("/dev/null", "w", stdout) != nullptr);
 }

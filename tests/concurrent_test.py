@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import plistgen  # noqa: E402
@@ -43,10 +44,13 @@ def held_lock_cases(binary, original):
                 fcntl.flock(holder, fcntl.LOCK_EX)
                 timer = threading.Timer(hold, fcntl.flock, (holder, fcntl.LOCK_UN))
                 timer.start()
+                started = time.monotonic()
                 run = subprocess.run([binary, "-i", path], capture_output=True, text=True)
+                waited = time.monotonic() - started
                 timer.cancel()
             assert run.returncode == status, (name, run.returncode, run.stdout)
             if status != 0:
+                assert waited >= LOCK_WAIT_SECONDS, (name, "gave up after %.1f s" % waited)
                 assert run.stdout == gave_up, (name, run.stdout)
                 with open(path, "rb") as f:
                     assert f.read() == original, name

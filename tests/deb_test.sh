@@ -3,8 +3,9 @@
 # lintian), then installed for real with dpkg in a throwaway overlay of the
 # root file system: the readers are added and the original kept as the
 # backup, a reinstall changes nothing, an upgrade of libccid that brings a
-# new stock list gets the readers back through the trigger, pcscd reads the
-# final list; a faulty list never fails dpkg, a purge leaves the list as it
+# new stock list gets the readers back through the trigger, pcscd and the
+# CCID driver recognize the twelve readers on a simulated USB bus; a faulty
+# list never fails dpkg, a purge leaves the list as it
 # is, and without libccid the package says there is nothing to do.
 # Usage: deb_test.sh SANDBOX-SCRIPT WORK-FOLDER
 set -euo pipefail
@@ -57,6 +58,7 @@ grep -q "a later stock list" up/etc/libccid_Info.plist || fail "could not change
 dpkg-deb -b up root/libccid-up.deb >/dev/null
 cp "$deb" root/halvo-readers.deb
 cp "$sandbox" root/sandbox.sh
+cp "$(dirname "$sandbox")/usb_bus.py" root/usb_bus.py
 
 # Inside the overlay: every change vanishes with it.
 cat > root/inside.sh <<'INSIDE'
@@ -75,7 +77,10 @@ dpkg -i --force-confnew libccid-up.deb > dpkg-libccid.log 2>&1 || fail "libccid 
 grep -q "a later stock list" "$list" || fail "the upgrade did not bring the new stock list"
 halvo-readers -c > /dev/null || fail "the trigger did not add the readers again"
 grep -q "a later stock list" "$list.backup" || fail "the backup is not the new stock list"
-bash sandbox.sh pcscd "$list" pcscd.log || fail "pcscd refused the final list: $(cat pcscd.log)"
+python3 usb_bus.py bus halvo-readers bus.umockdev
+bash sandbox.sh pcscd "$list" pcscd.log bus.umockdev || fail "pcscd refused the final list: $(cat pcscd.log)"
+python3 usb_bus.py recognized halvo-readers pcscd.log > recognized.log ||
+  fail "pcscd did not recognize the readers: $(cat recognized.log)"
 cp "$list" final.plist
 printf '<key>ifdVendorID</key>\n' >> "$list"
 dpkg-reconfigure halvo-readers > faulty.log 2>&1 || fail "a faulty list failed dpkg"

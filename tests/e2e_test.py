@@ -11,7 +11,6 @@ import plistlib
 import re
 import resource
 import shutil
-import signal
 import stat
 import subprocess
 import sys
@@ -159,21 +158,24 @@ class CommandLineTest(unittest.TestCase):
 
     def test_files_that_cannot_be_opened(self):
         longest = "p" * 4088
+        not_opened = "File could not be opened %s\n"
         cases = [
-            ("no arguments", [], DEFAULT_PATH),
-            ("list, default path", ["-l"], DEFAULT_PATH),
-            ("check, missing file", ["-c", "missing.plist"], "missing.plist"),
-            ("install, missing file", ["-i", "missing.plist"], "missing.plist"),
-            ("longest path", ["-l", longest], longest),
+            ("no arguments", [], DEFAULT_PATH, not_opened),
+            ("list, default path", ["-l"], DEFAULT_PATH, not_opened),
+            ("check, missing file", ["-c", "missing.plist"], "missing.plist", not_opened),
+            ("install, missing file", ["-i", "missing.plist"], "missing.plist", not_opened),
+            ("longest path", ["-l", longest], longest, not_opened),
+            ("a folder", ["-l", "."], ".", "Could not read %s: Is a directory\n"
+             "ReadPListArray returned an error during reading VIDS.\n"),
         ]
-        for name, args, path in cases:
+        for name, args, path, message in cases:
             with self.subTest(name):
                 if path == DEFAULT_PATH and os.path.exists(path):
                     print("skipped: %s (a real driver list is installed here)" % name)
                     continue
                 folder = Folder(self)
                 out, status, _ = run(args, cwd=folder.path)
-                self.assertEqual(out, "File could not be opened %s\n" % path + LOAD_FAILED)
+                self.assertEqual(out, message % path + LOAD_FAILED)
                 self.assertEqual(status, 255)
                 self.assertEqual(folder.snapshot(), {})
 
@@ -273,19 +275,19 @@ class CheckTest(unittest.TestCase):
                 self.assertEqual(folder.snapshot(), before)
 
     def test_readers_that_would_not_fit(self):
+        """A check always completes; an install refuses before writing."""
         others = [(i + 1, 0x072F, "Other %d" % i) for i in range(1012)]
-        for mode, word in [("-c", "Checking"), ("-i", "Installing")]:
+        refusal = ("The driver list holds 1012 readers and this tool at most 1023: "
+                   "1 of the missing readers cannot be added; nothing was written.\n")
+        for mode, word, last, status in [("-c", "Checking", "", 1),
+                                         ("-i", "Installing", refusal, 255)]:
             with self.subTest(mode):
                 folder = Folder(self)
                 path = folder.file("Info.plist", doc(others))
                 before = folder.snapshot()
-                out, status, _ = run([mode, path])
-                self.assertEqual(out, word + "\n" + missing_lines(range(12)) +
-                                 "The driver list already holds 1023 readers, the "
-                                 "most this tool can handle: the missing readers "
-                                 "cannot be added.\n"
-                                 "UpdateHalvoReaderToExisting returned an error.\n")
-                self.assertEqual(status, 255)
+                out, got, _ = run([mode, path])
+                self.assertEqual(out, word + "\n" + missing_lines(range(12)) + last)
+                self.assertEqual(got, status)
                 self.assertEqual(folder.snapshot(), before)
 
 
@@ -412,15 +414,38 @@ class InstallTest(unittest.TestCase):
             if k not in keys:
                 self.assertEqual(after[k], before[k])
 
-    def test_failures_leave_the_file_as_it_was(self):
-        def fsize_limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (600, 600))
+    def test_a_copy_is_the_backup_where_links_are_refused(self):
+        folder = Folder(self)
+        os.chmod(folder.path, 0o777)
+        path = folder.file("Info.plist", doc(OTHERS))
+        folder.file("Info.plist.backup", "earlier backup\n")
+        old_inode = os.stat(path).st_ino
+        wrap = ["bash", SANDBOX, "not-owner"]
+        if not sandbox_runs(self, wrap):
+            return
+        out, status, _ = run(["-i", path], wrap=wrap)
+        self.assertEqual((out, status), (installing(range(12)), 0))
+        self.assertEqual(read(path), generated(OTHERS + HALVO))
+        self.assertEqual(read(path + ".backup"), doc(OTHERS))
+        self.assertNotEqual(os.stat(path + ".backup").st_ino, old_inode)
+        self.assertEqual(sorted(os.listdir(folder.path)), ["Info.plist", "Info.plist.backup"])
 
-        def backup_folder(folder):
+    def test_failures_leave_the_file_as_it_was(self):
+        def fsize_limit(size):
+            return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+        # Comment lines after the arrays: many, and short, so that CRs make
+        # up much of a CR LF file and the rewrite is well below its size.
+        bulk = doc(OTHERS, tail="<!---->\n" * 40000 + TAIL)
+
+        def large_file(folder, path):
+            folder.file("Info.plist", bulk)
+
+        def backup_folder(folder, path):
+            os.unlink(path + ".backup")
             folder.file("Info.plist.backup/kept", "x")
 
-        def locked_folder(folder):
+        def locked_folder(folder, path):
             if os.geteuid() == 0:
                 if subprocess.run(["chattr", "+i", folder.path],
                                   capture_output=True).returncode != 0:
@@ -429,36 +454,56 @@ class InstallTest(unittest.TestCase):
                 os.chmod(folder.path, 0o555)
             return True
 
-        def read_only_mount(folder):
+        def read_only_mount(folder, path):
             """As on a Mac's sealed system volume: the folder mounted
             read-only, in a private mount namespace."""
             return ["bash", SANDBOX, "read-only", folder.path]
 
+        def bind_mounted_file(folder, path):
+            """As in a container given the driver list alone: links to it
+            cross mounts, and nothing can be renamed over it."""
+            return ["bash", SANDBOX, "bind", path]
+
+        def copy_fails_part_way(folder, path):
+            """Links refused, so the backup is a copy; the limit lets the
+            new file through but not the larger old one."""
+            os.chmod(folder.path, 0o777)
+            crlf = bulk.replace("\n", "\r\n")
+            folder.file("Info.plist", crlf)
+            limit = (len(bulk) + len(crlf)) // 2
+            return ["bash", SANDBOX, "not-owner", "prlimit", "--fsize=%d" % limit, "--"]
+
         temp = r"\{path\}\.[A-Za-z0-9]{6}"
         cases = [
-            ("write fails part-way", None, fsize_limit,
+            ("write fails at the last flush", None, fsize_limit(600),
              r"Could not write %s: File too large\n" % temp),
+            ("write fails in the middle of a large file", large_file,
+             fsize_limit(len(bulk) // 2), r"Could not write %s: File too large\n" % temp),
             ("backup is a folder", backup_folder, None,
-             r"Could not remove the earlier backup \{path\}\.backup: "
-             r"Directory not empty\n"),
+             r"Could not replace the earlier backup \{path\}\.backup: Is a directory\n"),
             ("no temporary file", locked_folder, None,
              r"Could not create a temporary file beside \{path\}: "
              r"(Operation not permitted|Permission denied)\n"),
             ("read-only file system", read_only_mount, None,
              r"Could not create a temporary file beside \{path\}: "
              r"Read-only file system\n"),
+            ("bind-mounted file", bind_mounted_file, None,
+             r"Could not move the new file into place at \{path\}: "
+             r"Device or resource busy\n"),
+            ("link refused, copy fails part-way", copy_fails_part_way, None,
+             r"Could not write \{path\}\.backup\.[A-Za-z0-9]{6}: File too large\n"),
         ]
         for name, arrange, preexec, message in cases:
             with self.subTest(name):
                 folder = Folder(self)
                 path = folder.file("Info.plist", doc(OTHERS))
-                wrap = arrange(folder) if arrange else None
+                folder.file("Info.plist.backup", "earlier backup\n")
+                wrap = arrange(folder, path) if arrange else None
                 if wrap is False:
                     print("skipped: %s (chattr not supported here)" % name)
                     continue
                 wrap = wrap if isinstance(wrap, list) else []
-                if wrap and subprocess.run(wrap + ["true"]).returncode != 0:
-                    self.assertNotEqual(os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS"), "1")
+                if wrap and not sandbox_runs(self, wrap):
                     continue
                 before = folder.snapshot()
                 out, status, _ = run(["-i", path], preexec=preexec, wrap=wrap)
@@ -469,6 +514,14 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(status, 255)
                 self.assertEqual(folder.snapshot(), before)
 
+
+def sandbox_runs(test, wrap):
+    """Whether the sandbox command `wrap` can run here: it says why not,
+    and where system tests are required its refusal fails the test."""
+    if subprocess.run(wrap + ["true"]).returncode == 0:
+        return True
+    test.assertNotEqual(os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS"), "1")
+    return False
 
 if __name__ == "__main__":
     BINARY = os.path.abspath(sys.argv[1])

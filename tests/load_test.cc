@@ -79,6 +79,11 @@ std::vector<LoadCase> AcceptedCases() {
        {{2, 1, std::string(255, 'n')}}, ""},
       {"LastLineWithoutLf", Doc(El("1"), El("2"), El("N"), "</dict>\n</plist>"),
        {{2, 1, "N"}}, ""},
+      {"KeyLineWithTextAfterTheKey",
+       HEAD + "<key>ifdVendorID</key> <!-- note -->\n<array>\n" + El("1") +
+           "</array>\n" + Array("ifdProductID", El("2")) +
+           Array("ifdFriendlyName", El("N")) + TAIL,
+       {{2, 1, "N"}}, ""},
       {"LinesBetweenKeyAndArray",
        HEAD + "<key>ifdVendorID</key>\n<!-- vendor IDs -->\n\n<array>\n" +
            El("1") + "</array>\n" + Array("ifdProductID", El("2")) +
@@ -112,6 +117,20 @@ std::vector<LoadCase> RefusedCases() {
        "{path}, line 5: the array of \"<key>ifdVendorID</key>\" does not open "
        "with \"<array>\".\n" +
            steps_vids},
+      {"ClosingTagBeforeTheArrayOpens",
+       HEAD + "<key>ifdVendorID</key>\n</array>\n<array>\n" + ok +
+           "</array>\n" + Array("ifdProductID", ok) +
+           Array("ifdFriendlyName", ok) + TAIL,
+       {},
+       "{path}, line 5: the array of \"<key>ifdVendorID</key>\" does not open "
+       "with \"<array>\".\n" +
+           steps_vids},
+      {"NearMissOfAKey",
+       HEAD + Array("ifdVendorID", ok) + Array("ifdProductID", ok) +
+           "\t<key>ifdFriendlyName</kex>\n\t<array>\n" + ok + "\t</array>\n" +
+           TAIL,
+       {},
+       "{path}: \"<key>ifdFriendlyName</key>\" not found.\n" + steps_names},
       {"NoArrayAfterTheLastKey",
        HEAD + Array("ifdVendorID", ok) + Array("ifdProductID", ok) +
            "<key>ifdFriendlyName</key>\n" + TAIL,
@@ -171,6 +190,9 @@ std::vector<LoadCase> RefusedCases() {
            steps_pids},
       {"IdPastSixteenBits", Doc(El("0x10000"), ok, ok), {},
        "{path}, line 6: ID out of range (0 to 0xfffe): \"0x10000\".\n" +
+           steps_vids},
+      {"IdOneDigitPastTheLargest", Doc(El("0xfffe0"), ok, ok), {},
+       "{path}, line 6: ID out of range (0 to 0xfffe): \"0xfffe0\".\n" +
            steps_vids},
       {"NegativeId", Doc(El("-1"), ok, ok), {},
        "{path}, line 6: ID out of range (0 to 0xfffe): \"-1\".\n" + steps_vids},

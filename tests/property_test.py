@@ -110,7 +110,9 @@ def main():
             failed += 1
             print("case %d (seed %d) failed: %s" % (i, seed, e))
             if failed == 1:
-                fd, kept = tempfile.mkstemp(prefix="halvo-property-failure-", suffix=".plist")
+                # Beside the test's build output, never in /tmp or the sources.
+                fd, kept = tempfile.mkstemp(prefix="halvo-property-failure-",
+                                            suffix=".plist", dir=os.getcwd())
                 with os.fdopen(fd, "w", newline="") as f:
                     f.write(text)
                 print("the first failing file is kept at %s" % kept)

@@ -1,6 +1,8 @@
 // The install's safety nets, driven directly: a file that changes after it
 // was loaded, and a rewrite that would not load back as the table.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +21,11 @@ const char* const SMALL =
     "</array>\n<key>ifdProductID</key>\n<array>\n<string>2</string>\n"
     "</array>\n<key>ifdFriendlyName</key>\n<array>\n<string>N</string>\n"
     "</array>\n</dict>\n</plist>\n";
+
+// SMALL with a NUL in its last line: the same size, refused by the loader.
+const std::string NUL_AFTER_THE_ARRAYS =
+    std::string(SMALL).replace(std::string(SMALL).rfind("plist"), 1,
+                               std::string(1, '\0'));
 
 std::string Slurp(const std::string& path) {
   std::string s;
@@ -40,7 +47,7 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 void Overwrite(const std::string& path, const std::string& content) {
   FILE* f = std::fopen(path.c_str(), "w");
-  std::fputs(content.c_str(), f);
+  std::fwrite(content.data(), 1, content.size(), f);
   std::fclose(f);
 }
 
@@ -65,6 +72,15 @@ std::vector<SafetyCase> Cases() {
          std::rename((p + ".new").c_str(), p.c_str());
        },
        SMALL, "{path} changed since it was loaded; it was left as it is.\n"},
+      {"EditedInPlaceWithSizeAndTimesPutBack",
+       [](const std::string& p, ReaderEntry*) {
+         struct stat st;
+         ASSERT_EQ(stat(p.c_str(), &st), 0);
+         Overwrite(p, NUL_AFTER_THE_ARRAYS);
+         const timespec times[] = {st.st_atim, st.st_mtim};
+         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+       },
+       NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
       {"Removed",
        [](const std::string& p, ReaderEntry*) { unlink(p.c_str()); },
        "<missing>",

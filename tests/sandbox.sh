@@ -7,15 +7,21 @@
 #   sandbox.sh driver-list      prints the system's CCID driver list file
 #                               (its symbolic link followed)
 #   sandbox.sh need-root        makes sure namespaces, pcscd and root are here
-#   sandbox.sh pcscd PLIST LOG  starts pcscd for PCSCD_SECONDS (default 2)
-#                               with PLIST as the CCID bundle's Info.plist,
-#                               its log in LOG; status 0 when it came up and
-#                               read the file without a parse error, 2 when
-#                               it reported one
+#   sandbox.sh pcscd PLIST LOG [BUS]
+#                               starts pcscd for PCSCD_SECONDS (default 2,
+#                               5 with a bus) with PLIST as the CCID bundle's
+#                               Info.plist, its log in LOG, and with BUS, a
+#                               umockdev description of USB devices
+#                               (usb_bus.py), on that simulated bus; status
+#                               0 when it came up and read the file without
+#                               a parse error, 2 when it reported one
 #   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
 #                               changes live in a tmpfs and vanish with it
 #   sandbox.sh read-only DIR CMD...
 #                               runs CMD with DIR mounted read-only
+#   sandbox.sh bind PATH CMD... runs CMD with PATH bind-mounted over itself
+#   sandbox.sh not-owner CMD... runs CMD as nobody, with hard links to
+#                               others' files refused (fs.protected_hardlinks)
 #   sandbox.sh skip REASON      skips the calling test, as below
 #
 # What cannot run here is skipped: the reason is printed and the status is
@@ -56,20 +62,32 @@ need_root() {
   command -v pcscd >/dev/null || skip "pcscd not found (Debian package pcscd)"
 }
 
-# A read-only bind mount of DIR over itself, seen by CMD alone.
-run_read_only() {
+# PATH bind-mounted over itself, read-only when OPTIONS say so, seen by
+# CMD alone.
+run_bound() {
   unshare --mount sh -c '
     set -e
-    mount --bind "$1" "$1"
-    mount -o remount,bind,ro "$1"
-    shift
+    mount --bind "$2" "$2"
+    [ -z "$1" ] || mount -o "remount,bind,$1" "$2"
+    shift 2
     exec "$@"' sh "$@"
+}
+
+run_not_owner() {
+  command -v setpriv >/dev/null || skip "setpriv not found (util-linux)"
+  [ "$(cat /proc/sys/fs/protected_hardlinks 2>/dev/null)" = 1 ] ||
+    skip "fs.protected_hardlinks is not 1: links to others' files are allowed"
+  exec setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"
 }
 
 # Inside the namespace: a copy of the driver folder with PLIST as the CCID
 # list bound over the real one, a private socket folder, then pcscd.
 run_pcscd() {
-  local plist=$1 log=$2 drivers work status=0
+  local plist=$1 log=$2 bus=${3:-} drivers work status=0 seconds=2 run=
+  if [ -n "$bus" ]; then
+    command -v umockdev-run >/dev/null || skip "umockdev-run not found (Debian package umockdev)"
+    seconds=5 run="umockdev-run --device $(realpath "$bus") --"
+  fi
   drivers=$(drivers_folder)
   work=$(mktemp -d)
   trap 'rm -rf "$work"' RETURN
@@ -81,8 +99,8 @@ run_pcscd() {
     mount --bind "$1" "$2"
     if [ -d /run/pcscd ]; then mount -t tmpfs tmpfs /run/pcscd
     else mount -t tmpfs tmpfs /run && mkdir /run/pcscd; fi
-    exec timeout "$3" pcscd --foreground --debug' \
-    sh "$work/drivers" "$drivers" "${PCSCD_SECONDS:-2}" >"$log" 2>&1 || status=$?
+    exec timeout "$3" $4 pcscd --foreground --debug' \
+    sh "$work/drivers" "$drivers" "${PCSCD_SECONDS:-$seconds}" "$run" >"$log" 2>&1 || status=$?
   [ "$status" = 124 ] || { cat "$log"; echo "pcscd ended with status $status"; return 1; }
   grep -q "daemon ready" "$log" || { cat "$log"; echo "pcscd never came up"; return 1; }
   if grep -E "Error parsing|Could not open bundle|not defined for" "$log"; then return 2; fi
@@ -112,11 +130,14 @@ run_overlay() {
 case "${1:-}" in
   driver-list) driver_list ;;
   need-root) need_root ;;
-  pcscd) need_root; run_pcscd "$2" "$3" ;;
+  pcscd) need_root; run_pcscd "$2" "$3" "${4:-}" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
-  read-only) need_namespaces; shift; run_read_only "$@" ;;
+  read-only) need_namespaces; shift; run_bound ro "$@" ;;
+  bind) need_namespaces; shift; run_bound "" "$@" ;;
+  not-owner) [ "$(id -u)" = 0 ] || skip "needs root to run as nobody"
+             shift; run_not_owner "$@" ;;
   skip) shift; skip "$*" ;;
-  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG | overlay CMD... |" \
-          "read-only DIR CMD... | skip REASON" >&2
+  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG [BUS] | overlay CMD... |" \
+          "read-only DIR CMD... | bind PATH CMD... | not-owner CMD... | skip REASON" >&2
      exit 2 ;;
 esac

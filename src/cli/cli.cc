@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -63,13 +65,6 @@ int RunMode(int mode, const FileIdentity& loaded) {
   }
 }
 
-// Reconciles ExistingReaders; returns the number appended, or -1 after
-// the caller's line.
-int Reconcile() {
-  int appended = UpdateHalvoReaderToExisting();
-  if (appended < 0) std::printf("UpdateHalvoReaderToExisting returned an error.\n");
-  return appended;
-}
 
 }  // namespace
 
@@ -89,9 +84,7 @@ int ListReaders() {
 
 int CheckInstallation() {
   std::printf("Checking\n");
-  int appended = Reconcile();
-  if (appended < 0) return STATUS_FAILED;
-  if (appended > 0) return STATUS_USAGE;
+  if (UpdateHalvoReaderToExisting() > 0) return STATUS_USAGE;
   std::printf("Plist file already contains all Halvo readers.\n");
   return STATUS_OK;
 }
@@ -99,11 +92,20 @@ int CheckInstallation() {
 int InstallReaders(const char* path, const char* backup_path,
                    const FileIdentity* loaded) {
   std::printf("Installing\n");
-  int appended = Reconcile();
-  if (appended < 0) return STATUS_FAILED;
-  if (appended == 0) {
+  size_t held = CountReaders(ExistingReaders, READER_SLOTS);
+  int left_out = 0;
+  int missing = UpdateHalvoReaderToExisting(ExistingReaders, HalvoReaders,
+                                            &left_out);
+  if (missing == 0) {
     std::printf("Plist file already contains all Halvo readers. Nothing to do.\n");
     return STATUS_OK;
+  }
+  if (left_out > 0) {
+    std::printf("The driver list holds %zu readers and this tool at most %zu: "
+                "%d of the missing readers cannot be added; nothing was "
+                "written.\n",
+                held, MAX_READERS, left_out);
+    return STATUS_FAILED;
   }
   // The file is about to change: say so before any slow disk work.
   std::fflush(stdout);
@@ -115,6 +117,10 @@ int InstallReaders(const char* path, const char* backup_path,
 }
 
 int RunHalvoReaders(int argc, char** argv) {
+  // A write past the file-size limit must fail with EFBIG, reported and
+  // cleaned up like any other, not kill the tool half-way through.
+  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
+    std::printf("Could not ignore SIGXFSZ: %s\n", std::strerror(errno));
   int mode = ParseCommandLine(argc, argv);
   int status = STATUS_USAGE;
   if (mode >= 0) {

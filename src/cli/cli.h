@@ -34,16 +34,19 @@ void PrintUsage(const char* program);
 // ExistingReaders. Returns STATUS_OK.
 int ListReaders();
 
-// Prints "Checking" and the reconciliation lines. Returns STATUS_USAGE when
-// readers are missing; STATUS_OK, after saying so, when none is; STATUS_FAILED
-// when the missing readers would not fit in the table. Writes no file.
+// Prints "Checking" and the reconciliation lines, every one of them even
+// when the table has no room left for the missing readers. Returns
+// STATUS_USAGE when readers are missing; STATUS_OK, after saying so, when
+// none is. Writes no file.
 int CheckInstallation();
 
 // Prints "Installing" and the reconciliation lines; when readers are
 // missing, rewrites the driver list file at `path` (keeping the old one at
 // `backup_path`) from the file described by `loaded`. Returns STATUS_OK when
-// nothing was missing or the new file is in place, STATUS_FAILED with the
-// failing function's line otherwise, the driver list file then unchanged.
+// nothing was missing or the new file is in place. Returns STATUS_FAILED,
+// having written nothing, when the missing readers would take the table
+// past MAX_READERS (the message gives the file's count and how many would
+// not fit); and with the failing function's line when the rewrite failed.
 int InstallReaders(const char* path, const char* backup_path,
                    const FileIdentity* loaded);
 

@@ -203,14 +203,19 @@ int RewritePListLines(LineSource* old, FILE* out, const char* out_path,
 //
 // The new file is written to a temporary file beside the target, flushed
 // to disk, given the old file's mode, owner and group, and loaded again to
-// check that it holds exactly the readers of `table`. Only then does the
-// old file become the backup (a hard link, or a copy where the file system
-// has none) and the new one take its place by one rename, so the target
-// path always holds the complete old or the complete new file.
+// check that it holds exactly the readers of `table`. Only then is the old
+// file kept beside the backup path under a temporary name (a hard link, or
+// a flushed copy where links are refused), the new file moved into place by
+// one rename, and the kept file renamed over any earlier backup. So the
+// target path always holds the complete old or the complete new file, and
+// an earlier backup is replaced only once the new file is in place.
 //
-// Returns 0 when the new file is in place. Returns -1 with a message naming
-// the step, the file and the system's reason on any failure; the target is
-// then unchanged and no temporary file is left.
+// Returns 0 when the new file is in place and the old one is the backup.
+// Returns -1 with a message naming the step, the file and the system's
+// reason on any failure; the target and an earlier backup are then
+// unchanged and no temporary file is left. The one exception is a failure
+// of the last rename: the new file is then in place, and the message also
+// says where the old one is kept.
 int WriteNewPList(const char* path, const char* backup_path,
                   const FileIdentity* loaded,
                   const ReaderEntry* table = ExistingReaders);

@@ -123,42 +123,72 @@ int VerifyNewFile(const char* temp_path, const ReaderEntry* table) {
   return -1;
 }
 
-// Copies the whole of `old` into a new file that then replaces `backup`.
-int CopyToBackup(FILE* old, const char* target, const struct stat& st,
-                 const char* backup) {
-  TempFile temp;
+// Copies the whole of `old` into a new, flushed file beside `backup`.
+int CopyBeside(FILE* old, const char* target, const struct stat& st,
+               const char* backup, TempFile* kept) {
   FileHolder out;
-  if (CreateTemp(backup, st, &temp, &out) != 0) return -1;
+  if (CreateTemp(backup, st, kept, &out) != 0) return -1;
   if (std::fseek(old, 0, SEEK_SET) != 0) return Fail("Could not read", target);
   static char block[READ_BLOCK_SIZE];
   size_t n;
   while ((n = std::fread(block, 1, sizeof block, old)) > 0)
     if (std::fwrite(block, 1, n, out.file) != n)
-      return Fail("Could not write", temp.path);
+      return Fail("Could not write", kept->path);
   if (std::ferror(old)) return Fail("Could not read", target);
-  if (FinishTemp(&temp, &out) != 0) return -1;
-  if (std::rename(temp.path, backup) != 0)
-    return Fail("Could not rename the backup copy to", backup);
-  temp.active = false;
+  return FinishTemp(kept, &out);
+}
+
+// Links `target` under a free temporary name beside `backup`. Returns 0, or
+// -1 with errno set and nothing printed.
+int LinkBeside(const char* target, const char* backup, TempFile* kept) {
+  if (FormatPath(kept->path, backup, TEMP_ENDING) != 0) return -1;
+  // mkstemp finds a free name; link needs it free again.
+  int fd = mkstemp(kept->path);
+  if (fd < 0) return -1;
+  if (close(fd) != 0 || unlink(kept->path) != 0) {
+    int err = errno;
+    unlink(kept->path);
+    errno = err;
+    return -1;
+  }
+  if (link(target, kept->path) != 0) return -1;
+  kept->active = true;
   return 0;
 }
 
-// Makes `backup` the old file itself (a hard link), or a copy of it where
-// the file system has no hard links, replacing any earlier backup.
-int KeepBackup(const char* target, FILE* old, const struct stat& st,
-               const char* backup) {
+// Makes the new backup beside the earlier one, under a temporary name, so
+// that the earlier one stays until the new file is in place: the old file
+// itself (a hard link), or a copy of it where links are refused.
+int PrepareBackup(const char* target, FILE* old, const struct stat& st,
+                  const char* backup, TempFile* kept) {
   struct stat earlier;
   if (lstat(backup, &earlier) == 0) {
-    if (std::remove(backup) != 0)
-      return Fail("Could not remove the earlier backup", backup);
+    if (S_ISDIR(earlier.st_mode)) {
+      errno = EISDIR;
+      return Fail("Could not replace the earlier backup", backup);
+    }
   } else if (errno != ENOENT) {
     return Fail("Could not look at", backup);
   }
-  if (link(target, backup) == 0) return 0;
+  if (LinkBeside(target, backup, kept) == 0) return 0;
   if (errno != EPERM && errno != EXDEV && errno != EMLINK &&
       errno != EOPNOTSUPP && errno != ENOSYS)
     return Fail("Could not keep the old file as the backup", backup);
-  return CopyToBackup(old, target, st, backup);
+  return CopyBeside(old, target, st, backup, kept);
+}
+
+// Renames the prepared backup over the earlier one. The new file is in
+// place by then, so a failure says where the old one is kept.
+int PlaceBackup(TempFile* kept, const char* backup, const char* target) {
+  if (std::rename(kept->path, backup) == 0) {
+    kept->active = false;
+    return 0;
+  }
+  Fail("Could not move the backup into place at", backup);
+  std::printf("The new file is in place at %s; the old one is kept at %s.\n",
+              target, kept->path);
+  kept->active = false;
+  return -1;
 }
 
 // Makes the rename of an entry of the folder of `path` durable.
@@ -217,16 +247,18 @@ int WriteNewPList(const char* path, const char* backup_path,
   if (CreateTemp(target, st, &temp, &out) != 0) return -1;
   LineSource& in = RewriteSource;
   StartLineSource(&in, old.file, target);
+  TempFile kept;
   if (RewritePListLines(&in, out.file, temp.path, table) != 0 ||
       FinishTemp(&temp, &out) != 0 || VerifyNewFile(temp.path, table) != 0 ||
-      CheckUnchanged(target, *loaded) != 0 ||
-      KeepBackup(target, old.file, st, backup) != 0)
+      PrepareBackup(target, old.file, st, backup, &kept) != 0 ||
+      CheckUnchanged(target, *loaded) != 0)
     return -1;
   if (std::rename(temp.path, target) != 0)
     return Fail("Could not move the new file into place at", target);
   temp.active = false;
+  int placed = PlaceBackup(&kept, backup, target);
   if (SyncFolder(target) != 0)
     std::printf("The new file is in place at %s, but may not yet be on disk.\n",
                 target);
-  return 0;
+  return placed;
 }

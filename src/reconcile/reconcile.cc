@@ -23,10 +23,11 @@ void ReportMismatch(const ReaderEntry& row, const ReaderEntry& found) {
 
 }  // namespace
 
-int UpdateHalvoReaderToExisting(ReaderEntry* table,
-                                const ReaderEntry* builtin) {
+int UpdateHalvoReaderToExisting(ReaderEntry* table, const ReaderEntry* builtin,
+                                int* left_out) {
   size_t end = CountReaders(table, READER_SLOTS);
-  int appended = 0;
+  int missing = 0;
+  if (left_out != nullptr) *left_out = 0;
   for (const ReaderEntry* row = builtin; row->PID != END_MARKER; row++) {
     const ReaderEntry* found = FindReader(table, end, *row);
     if (found != nullptr) {
@@ -35,15 +36,13 @@ int UpdateHalvoReaderToExisting(ReaderEntry* table,
     }
     std::printf("Missing Reader: %#06x - %#06x - %s\n", row->PID, row->VID,
                 row->Name);
-    if (end >= MAX_READERS) {
-      std::printf("The driver list already holds %zu readers, the most this "
-                  "tool can handle: the missing readers cannot be added.\n",
-                  MAX_READERS);
-      return -1;
+    missing++;
+    if (end >= MAX_READERS) {  // no room: reported, never written
+      if (left_out != nullptr) ++*left_out;
+      continue;
     }
     table[end] = *row;  // the next slot is still free: the table stays ended
     end++;
-    appended++;
   }
-  return appended;
+  return missing;
 }

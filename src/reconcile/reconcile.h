@@ -16,10 +16,11 @@
 // and is appended to `table`, where later rows see it.
 //
 // `table` has READER_SLOTS entries, so it holds at most MAX_READERS
-// readers. Returns the number of readers appended (0 to 12). When a missing
-// reader finds the table full, prints why after its "Missing Reader" line,
-// appends nothing more and returns -1: no reader is ever silently left out.
+// readers: a missing row that finds it full is reported all the same but
+// not appended, and counted in *left_out when that is given (else 0 there).
+// Returns the number of missing rows (0 to 12); never fails.
 int UpdateHalvoReaderToExisting(ReaderEntry* table = ExistingReaders,
-                                const ReaderEntry* builtin = HalvoReaders);
+                                const ReaderEntry* builtin = HalvoReaders,
+                                int* left_out = nullptr);
 
 #endif  // HALVO_RECONCILE_RECONCILE_H_
