@@ -13,7 +13,6 @@
   usb_bus.py unrecognized BINARY LOG
                                   checks that none of them was
 """
-import os
 import re
 import subprocess
 import sys
@@ -90,9 +89,9 @@ def describe(readers):
     return "\n".join(out) + "\n"
 
 
-def recognition(readers, log):
-    """What pcscd's log says: the readers hot-plug matched and those the
-    CCID driver found, each as (vendor, product, name) where it tells."""
+def recognition(log):
+    """What pcscd's log says: the names hot plug matched, and the readers
+    the CCID driver found as (vendor, product, name)."""
     added = re.findall(r"Adding USB device: (.*)", log)
     found = [(int(v, 16), int(p, 16), n) for v, p, n in
              re.findall(r"Found Vendor/Product: ([0-9A-Fa-f]{4})/([0-9A-Fa-f]{4}) \((.*)\)", log)]
@@ -107,15 +106,12 @@ def main():
             f.write(describe(readers))
         return
     with open(path, errors="replace") as f:
-        added, found = recognition(readers, f.read())
+        added, found = recognition(f.read())
     if command == "recognized":
-        missing_added = [n for _, _, n in readers if n not in added]
-        missing_found = [r for r in readers if r not in found]
-        others = [n for n in added if n not in [r[2] for r in readers]] + \
-            [r for r in found if r not in readers]
-        if missing_added or missing_found or others or len(added) != len(readers):
-            print("not matched by pcscd: %s\nnot found by the CCID driver: %s\n"
-                  "others: %s" % (missing_added, missing_found, others))
+        names = [n for _, _, n in readers]
+        if sorted(added) != sorted(names) or sorted(found) != sorted(readers):
+            print("expected each of %s once\nmatched by pcscd: %s\n"
+                  "found by the CCID driver: %s" % (readers, added, found))
             sys.exit(1)
         print("all %d readers recognized by pcscd and the CCID driver" % len(readers))
     else:

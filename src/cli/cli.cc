@@ -65,7 +65,6 @@ int RunMode(int mode, const FileIdentity& loaded) {
   }
 }
 
-
 }  // namespace
 
 void PrintUsage(const char* program) {

@@ -139,9 +139,12 @@ int CopyBeside(FILE* old, const char* target, const struct stat& st,
 }
 
 // Links `target` under a free temporary name beside `backup`. Returns 0, or
-// -1 with errno set and nothing printed.
+// -1 with errno set: nothing printed but for a name too long.
 int LinkBeside(const char* target, const char* backup, TempFile* kept) {
-  if (FormatPath(kept->path, backup, TEMP_ENDING) != 0) return -1;
+  if (FormatPath(kept->path, backup, TEMP_ENDING) != 0) {
+    errno = ENAMETOOLONG;  // no copy can be named either
+    return -1;
+  }
   // mkstemp finds a free name; link needs it free again.
   int fd = mkstemp(kept->path);
   if (fd < 0) return -1;
