@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The Debian package: built and inspected (files, control fields, trigger,
-# lintian), then installed for real with dpkg in a throwaway overlay of the
-# root file system: the readers are added and the original kept as the
-# backup, a reinstall changes nothing, an upgrade of libccid that brings a
-# new stock list gets the readers back through the trigger, pcscd and the
-# CCID driver recognize the twelve readers on a simulated USB bus; a faulty
-# list never fails dpkg, a purge leaves the list as it
-# is, and without libccid the package says there is nothing to do.
+# The Debian package: the source and binary packages are built, inspected
+# (files, control fields, trigger), passed by lintian and built again from
+# the .dsc; then the .deb is installed for real with dpkg in a throwaway
+# overlay of the root file system, where libccid's configuration file must
+# stay as libccid shipped it while pcscd's list, the diverted path, holds
+# the twelve Halvo readers through libccid upgrades and reinstalls run
+# without a terminal, pcscd recognizes them on a simulated USB bus, a list
+# the tool refuses never fails dpkg, and removal and purge give libccid its
+# own link back and leave nothing behind.
 # Usage: deb_test.sh SANDBOX-SCRIPT WORK-FOLDER
 set -euo pipefail
 sandbox=$(realpath "$1")
@@ -16,20 +17,26 @@ fail() { echo "FAILED: $*"; exit 1; }
 
 bash "$sandbox" need-root
 bash "$sandbox" driver-list >/dev/null
-for tool in dpkg-deb lintian apt-get cpack pkg-config; do
+for tool in dpkg-buildpackage dh lintian apt-get pkg-config git; do
   command -v "$tool" >/dev/null || bash "$sandbox" skip "$tool not found"
 done
 
-rm -rf "$work/pkg" "$work/root"
-mkdir -p "$work/pkg" "$work/root"
-deb=$(bash "$top/packaging/build-deb.sh" "$work/pkg" | tail -n 1)
+rm -rf "$work/pkg" "$work/root" "$work/rebuild"
+mkdir -p "$work/root"
+changes=$(bash "$top/packaging/build-deb.sh" "$work/pkg" | tail -n 1)
+deb=$(ls "$work"/pkg/halvo-readers_*.deb)
+drivers=$(pkg-config --variable=usbdropdir libpcsclite)
+list=$drivers/ifd-ccid.bundle/Contents/Info.plist
 
 # What the package holds and says of itself.
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')
-[ "$files" = "./usr/bin/halvo-readers
-./usr/share/doc/halvo-readers/changelog.gz
-./usr/share/doc/halvo-readers/copyright
-./usr/share/man/man1/halvo-readers.1.gz" ] || fail "package files: $files"
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $7, $8}')
+[ "$files" = "./usr/bin/halvo-readers  
+./usr/share/doc/halvo-readers/README.md.gz  
+./usr/share/doc/halvo-readers/changelog.Debian.gz  
+./usr/share/doc/halvo-readers/copyright  
+./usr/share/lintian/overrides/halvo-readers  
+./usr/share/man/man1/halvo-readers.1.gz  
+.$list -> /var/lib/halvo-readers/Info.plist" ] || fail "package files: $files"
 # Read once into a variable: under pipefail, grep -q quitting early would
 # fail the pipeline through dpkg-deb's SIGPIPE.
 control=$(dpkg-deb -I "$deb")
@@ -38,10 +45,14 @@ for field in "Section: admin" "Priority: optional" "Enhances: libccid" \
   grep -q "^ $field" <<<"$control" || fail "control lacks '$field'"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./triggers)" = \
-  "interest-noawait /usr/lib/pcsc/drivers" ] || fail "trigger"
-lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
+  "interest-noawait $drivers" ] || fail "trigger"
+lintian --fail-on error,warning "$changes" 2>/dev/null || fail "lintian: $(lintian "$changes" 2>&1)"
+mkdir "$work/rebuild"
+dpkg-source -x "$work"/pkg/*.dsc "$work/rebuild/src" >/dev/null 2>&1
+(cd "$work/rebuild/src" && dpkg-buildpackage -b -us -uc >../build.log 2>&1) ||
+  fail "no binary package from the .dsc: $(tail "$work/rebuild/build.log")"
 
-# A later libccid whose stock list differs by one comment line.
+# A later libccid whose stock list knows one more reader.
 cd "$work"
 stock=$(compgen -G "libccid_*.deb" | sort | sed -n 1p || true)
 if [ -z "$stock" ]; then
@@ -52,48 +63,89 @@ fi
 rm -rf up && dpkg-deb -R "$stock" up
 version=$(dpkg-deb -f "$stock" Version)
 sed -i "s/^Version: .*/Version: $version+halvotest1/" up/DEBIAN/control
-sed -i 's|^<dict>$|<dict>\n\t<!-- a later stock list -->|' up/etc/libccid_Info.plist
-grep -q "a later stock list" up/etc/libccid_Info.plist || fail "could not change the stock list"
+python3 - up/etc/libccid_Info.plist <<'ADD'
+import re, sys
+text = open(sys.argv[1]).read()
+for key, value in (("VendorID", "0x1d5c"), ("ProductID", "0x0fed"), ("FriendlyName", "Later Reader")):
+    text = re.sub(rf"(<key>ifd{key}</key>\s*<array>\n)", rf"\g<1>\t\t<string>{value}</string>\n", text, count=1)
+open(sys.argv[1], "w").write(text)
+ADD
+grep -q "Later Reader" up/etc/libccid_Info.plist || fail "could not change the stock list"
 (cd up && find etc usr -type f -exec md5sum {} + > DEBIAN/md5sums)
 dpkg-deb -b up root/libccid-up.deb >/dev/null
 cp "$deb" root/halvo-readers.deb
 cp "$sandbox" root/sandbox.sh
 cp "$(dirname "$sandbox")/usb_bus.py" root/usb_bus.py
+# A stand-in for systemd's service control: it notes each restart.
+printf '#!/bin/sh\necho "$*" >> "%s/restarts.log"\n' "$work/root" > root/deb-systemd-invoke
 
-# Inside the overlay: every change vanishes with it.
+# Inside the overlay: every change vanishes with it. dpkg runs without a
+# terminal and without any --force-conf* option throughout.
 cat > root/inside.sh <<'INSIDE'
 set -eu
+list=$1 etc=/etc/libccid_Info.plist live=/var/lib/halvo-readers/Info.plist
 fail() { echo "FAILED inside: $*"; exit 1; }
-list=/etc/libccid_Info.plist
-cp "$list" original.plist
-dpkg -i halvo-readers.deb > dpkg-install.log 2>&1 || fail "dpkg -i: $(cat dpkg-install.log)"
-grep -q "Missing Reader" dpkg-install.log || fail "no readers added: $(cat dpkg-install.log)"
-halvo-readers -c > /dev/null || fail "the default list lacks readers after the install"
-cmp -s "$list.backup" original.plist || fail "the backup is not the original"
-cp "$list" installed.plist
-dpkg -i halvo-readers.deb > dpkg-again.log 2>&1 || fail "second dpkg -i"
-cmp -s "$list" installed.plist || fail "a reinstall changed the list"
-dpkg -i --force-confnew libccid-up.deb > dpkg-libccid.log 2>&1 || fail "libccid upgrade: $(cat dpkg-libccid.log)"
-grep -q "a later stock list" "$list" || fail "the upgrade did not bring the new stock list"
-halvo-readers -c > /dev/null || fail "the trigger did not add the readers again"
-grep -q "a later stock list" "$list.backup" || fail "the backup is not the new stock list"
+run() { log=$1; shift; "$@" < /dev/null > "$log" 2>&1 || fail "$*: $(cat "$log")"; }
+restarts() { [ "$(cat restarts.log 2>/dev/null)" = "$1" ] || fail "restarts: $(cat restarts.log)"; rm -f restarts.log; }
+# pcscd reads the generated list, which holds the twelve and every reader of
+# libccid's list, whose file is as libccid shipped it.
+generated() {
+  [ "$(readlink "$list")" = "$live" ] || fail "$list is not the package's link"
+  [ "$(stat -c %a "$live")" = 644 ] || fail "$live is not 0644"
+  halvo-readers -c "$list" > check.log || fail "readers missing: $(cat check.log)"
+  halvo-readers -l "$etc" | sort > etc.lst
+  halvo-readers -l "$list" | sort | comm -23 etc.lst - > lost.lst
+  [ ! -s lost.lst ] || fail "readers of $etc not in pcscd's list: $(cat lost.lst)"
+  dpkg-query -W -f '${Conffiles}\n' libccid | grep -q " $etc $(md5sum < "$etc" | cut -d' ' -f1)" ||
+    fail "$etc is not what libccid shipped"
+}
+mkdir -p /run/systemd/system
+cp deb-systemd-invoke /usr/bin/deb-systemd-invoke
+run install.log dpkg -i halvo-readers.deb
+dpkg-divert --list "$list" | grep -q "by halvo-readers" || fail "no diversion"
+generated; restarts "try-restart pcscd.service"
+grep -q "Missing Reader" install.log || fail "no readers reported: $(cat install.log)"
+cp "$live" installed.plist
+cp /usr/bin/halvo-readers tool
+run again.log dpkg -i halvo-readers.deb
+cmp -s "$live" installed.plist || fail "a reinstall changed the list"
+restarts ""
+run upgrade.log dpkg -i libccid-up.deb
+grep -q "Later Reader" "$etc" || fail "the upgrade did not bring its stock list"
+generated; restarts "try-restart pcscd.service"
+cp "$live" upgraded.plist && rm "$live"
+run reinstall.log dpkg -i libccid-up.deb
+cmp -s "$live" upgraded.plist || fail "a libccid reinstall did not make the list again"
+generated
 python3 usb_bus.py bus halvo-readers bus.umockdev
-bash sandbox.sh pcscd "$list" pcscd.log bus.umockdev || fail "pcscd refused the final list: $(cat pcscd.log)"
+bash sandbox.sh pcscd "$live" pcscd.log bus.umockdev || fail "pcscd refused the list: $(cat pcscd.log)"
 python3 usb_bus.py recognized halvo-readers pcscd.log > recognized.log ||
   fail "pcscd did not recognize the readers: $(cat recognized.log)"
-cp "$list" final.plist
-printf '<key>ifdVendorID</key>\n' >> "$list"
-dpkg-reconfigure halvo-readers > faulty.log 2>&1 || fail "a faulty list failed dpkg"
-grep -q "^halvo-readers: warning: " faulty.log || fail "no warning: $(cat faulty.log)"
-cp final.plist "$list"
-dpkg --purge halvo-readers > purge.log 2>&1 || fail "purge"
-cmp -s "$list" final.plist || fail "the purge changed the list"
-dpkg -r --force-depends libccid > remove.log 2>&1 || fail "removing libccid"
-dpkg -i halvo-readers.deb > no-list.log 2>&1 || fail "install without libccid"
+cp "$etc" stock.plist
+printf '<key>ifdVendorID</key>\n' >> "$etc"
+run refused.log dpkg-reconfigure halvo-readers
+grep -q "^halvo-readers: warning: .* dpkg-reconfigure halvo-readers" refused.log || fail "no warning: $(cat refused.log)"
+cmp -s "$live" upgraded.plist || fail "a refused list changed pcscd's list"
+bash sandbox.sh pcscd "$list" pcscd.log || fail "pcscd cannot parse its list after a refusal"
+cp stock.plist "$etc"
+rm -f restarts.log
+run remove.log dpkg -r halvo-readers
+[ "$(readlink "$list")" = "$etc" ] || fail "libccid's link is not back: $(ls -l "$list")"
+dpkg -S "$list" | grep -q "^libccid: " || fail "$list is not libccid's"
+[ "$(./tool -c "$list" | grep -c "^Missing Reader")" = 12 ] || fail "Halvo readers left after removal"
+[ -z "$(find /etc -name '*halvo*' -o -name '*.backup')" ] || fail "left in /etc: $(find /etc -name '*halvo*' -o -name '*.backup')"
+restarts "try-restart pcscd.service"
+run purge.log dpkg --purge halvo-readers
+[ ! -e /var/lib/halvo-readers ] || fail "the purge left /var/lib/halvo-readers"
+run after-purge.log dpkg -i halvo-readers.deb
+generated
+run purge.log dpkg --purge halvo-readers
+run remove-libccid.log dpkg -r --force-depends libccid
+run no-list.log dpkg -i halvo-readers.deb
 grep -q "libccid not installed); nothing to do" no-list.log || fail "$(cat no-list.log)"
 echo ok
 INSIDE
 cd root
-out=$(bash "$sandbox" overlay sh inside.sh) || fail "$out"
+out=$(bash "$sandbox" overlay sh inside.sh "$list") || fail "$out"
 [ "$out" = ok ] || fail "$out"
 echo "deb_package: 1 passed, 0 failed"
