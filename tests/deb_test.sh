@@ -75,18 +75,13 @@ grep -q "Later Reader" up/etc/libccid_Info.plist || fail "could not change the s
 dpkg-deb -b up root/libccid-up.deb >/dev/null
 cp "$deb" root/halvo-readers.deb
 cp "$sandbox" root/sandbox.sh
-cp "$(dirname "$sandbox")/usb_bus.py" root/usb_bus.py
-# A stand-in for systemd's service control: it notes each restart.
-printf '#!/bin/sh\necho "$*" >> "%s/restarts.log"\n' "$work/root" > root/deb-systemd-invoke
-
+cp "$(dirname "$sandbox")/usb_bus.py" "$(dirname "$sandbox")/package_steps.sh" root/
 # Inside the overlay: every change vanishes with it. dpkg runs without a
 # terminal and without any --force-conf* option throughout.
 cat > root/inside.sh <<'INSIDE'
 set -eu
 list=$1 etc=/etc/libccid_Info.plist live=/var/lib/halvo-readers/Info.plist
-fail() { echo "FAILED inside: $*"; exit 1; }
-run() { log=$1; shift; "$@" < /dev/null > "$log" 2>&1 || fail "$*: $(cat "$log")"; }
-restarts() { [ "$(cat restarts.log 2>/dev/null)" = "$1" ] || fail "restarts: $(cat restarts.log)"; rm -f restarts.log; }
+. ./package_steps.sh
 # pcscd reads the generated list, which holds the twelve and every reader of
 # libccid's list, whose file is as libccid shipped it.
 generated() {
@@ -99,8 +94,7 @@ generated() {
   dpkg-query -W -f '${Conffiles}\n' libccid | grep -q " $etc $(md5sum < "$etc" | cut -d' ' -f1)" ||
     fail "$etc is not what libccid shipped"
 }
-mkdir -p /run/systemd/system
-cp deb-systemd-invoke /usr/bin/deb-systemd-invoke
+stub_service_control /usr/bin/deb-systemd-invoke
 run install.log dpkg -i halvo-readers.deb
 dpkg-divert --list "$list" | grep -q "by halvo-readers" || fail "no diversion"
 generated; restarts "try-restart pcscd.service"
@@ -116,19 +110,16 @@ generated; restarts "try-restart pcscd.service"
 cp "$live" upgraded.plist && rm "$live"
 run reinstall.log dpkg -i libccid-up.deb
 cmp -s "$live" upgraded.plist || fail "a libccid reinstall did not make the list again"
-generated
-python3 usb_bus.py bus halvo-readers bus.umockdev
-bash sandbox.sh pcscd "$live" pcscd.log bus.umockdev || fail "pcscd refused the list: $(cat pcscd.log)"
-python3 usb_bus.py recognized halvo-readers pcscd.log > recognized.log ||
-  fail "pcscd did not recognize the readers: $(cat recognized.log)"
+generated; restarts "try-restart pcscd.service"
+bash sandbox.sh sees recognized halvo-readers "$live" > sees.log || fail "pcscd: $(cat sees.log)"
 cp "$etc" stock.plist
 printf '<key>ifdVendorID</key>\n' >> "$etc"
 run refused.log dpkg-reconfigure halvo-readers
 grep -q "^halvo-readers: warning: .* dpkg-reconfigure halvo-readers" refused.log || fail "no warning: $(cat refused.log)"
 cmp -s "$live" upgraded.plist || fail "a refused list changed pcscd's list"
+restarts ""
 bash sandbox.sh pcscd "$list" pcscd.log || fail "pcscd cannot parse its list after a refusal"
 cp stock.plist "$etc"
-rm -f restarts.log
 run remove.log dpkg -r halvo-readers
 [ "$(readlink "$list")" = "$etc" ] || fail "libccid's link is not back: $(ls -l "$list")"
 dpkg -S "$list" | grep -q "^libccid: " || fail "$list is not libccid's"

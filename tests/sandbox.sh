@@ -15,6 +15,12 @@
 #                               (usb_bus.py), on that simulated bus; status
 #                               0 when it came up and read the file without
 #                               a parse error, 2 when it reported one
+#   sandbox.sh sees WANT TOOL PLIST
+#                               plugs one simulated reader per built-in
+#                               reader of TOOL into pcscd on PLIST and checks
+#                               that pcscd and the CCID driver found WANT:
+#                               recognized (each under its built-in name) or
+#                               unrecognized (none); see usb_bus.py
 #   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
 #                               changes live in a tmpfs and vanish with it
 #   sandbox.sh read-only DIR CMD...
@@ -107,6 +113,16 @@ run_pcscd() {
   return 0
 }
 
+pcscd_sees() {
+  local want=$1 tool=$2 plist=$3 work bus_tool
+  bus_tool=$(dirname "$(realpath "$0")")/usb_bus.py
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+  python3 "$bus_tool" bus "$tool" "$work/bus"
+  run_pcscd "$plist" "$work/pcscd.log" "$work/bus" || { echo "pcscd on $plist failed"; return 1; }
+  python3 "$bus_tool" "$want" "$tool" "$work/pcscd.log"
+}
+
 # An overlay of / with a tmpfs upper layer, /proc, /dev and /sys bound and a
 # tmpfs /run; CMD runs chrooted in it in the caller's working folder, which
 # is bound in as it is, so that what CMD leaves there can be looked at.
@@ -131,13 +147,15 @@ case "${1:-}" in
   driver-list) driver_list ;;
   need-root) need_root ;;
   pcscd) need_root; run_pcscd "$2" "$3" "${4:-}" ;;
+  sees) need_root; pcscd_sees "$2" "$3" "$4" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
   read-only) need_namespaces; shift; run_bound ro "$@" ;;
   bind) need_namespaces; shift; run_bound "" "$@" ;;
   not-owner) [ "$(id -u)" = 0 ] || skip "needs root to run as nobody"
              shift; run_not_owner "$@" ;;
   skip) shift; skip "$*" ;;
-  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG [BUS] | overlay CMD... |" \
+  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG [BUS] | sees WANT TOOL PLIST |" \
+          "overlay CMD... |" \
           "read-only DIR CMD... | bind PATH CMD... | not-owner CMD... | skip REASON" >&2
      exit 2 ;;
 esac

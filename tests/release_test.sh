@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The source release: the CMake project version, the version's one home,
+# names the tarball and agrees with the Debian changelog and the RPM spec;
+# every file in it is root's, at the last commit's time; unpacked outside
+# git, it builds and runs with the README's command and passes the tests
+# that need neither root nor packages.
+# Usage: release_test.sh SANDBOX-SCRIPT WORK-FOLDER
+set -euo pipefail
+sandbox=$(realpath "$1")
+work=$(realpath -m "$2")
+top=$(cd "$(dirname "$0")/.." && pwd)
+fail() { echo "FAILED: $*"; exit 1; }
+git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
+  bash "$sandbox" skip "not a git checkout: a release is made from one"
+
+rm -rf "$work" && mkdir -p "$work"
+tarball=$(bash "$top/packaging/dist.sh" "$work" | tail -n 1)
+version=$(sed -n 's/^project(halvo-readers VERSION \([0-9.]*\) .*/\1/p' "$top/CMakeLists.txt")
+debian=$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p' "$top/packaging/debian/changelog")
+rpm=$(sed -n 's/^Version: *//p' "$top/packaging/rpm/halvo-readers.spec")
+[ "$tarball" = "$work/halvo-readers-$version.tar.gz" ] && [ "$debian" = "$version" ] &&
+  [ "$rpm" = "$version" ] ||
+  fail "versions disagree: CMake $version, tarball $tarball, Debian $debian, RPM $rpm"
+(cd "$work" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
+when=$(date -u -d "@$(git -C "$top" log -1 --format=%ct)" '+%Y-%m-%d %H:%M')
+odd=$(tar -tvzf "$tarball" --numeric-owner --utc | grep -v "^-rw[-x]r-[-x]r-[-x] 0/0 .* $when " || true)
+[ -z "$odd" ] || fail "not root's or not at the last commit's time: $odd"
+
+tar -xzf "$tarball" -C "$work"
+cd "$work/halvo-readers-$version"
+command=$(sed -n 's/^    \(cmake -S \. -B build && .*\)/\1/p' README.md)
+bash -c "$command" > run.log 2>&1 || fail "the README's command: $(tail run.log)"
+grep -q "^Missing Reader" run.log || fail "the README's command added no reader: $(tail run.log)"
+ctest --test-dir build -LE system -j2 > ctest.log 2>&1 ||
+  fail "tests from the tarball: $(grep -A20 'tests failed' ctest.log)"
+echo "release: 1 passed, 0 failed"
