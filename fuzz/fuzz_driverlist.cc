@@ -8,7 +8,6 @@
 //    old bytes are kept as the backup.
 // Built with libFuzzer under -DHALVO_FUZZ=ON; replay_main.cc runs the same
 // checks over the kept inputs in every test run.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -21,16 +20,17 @@
 #include "cli/cli.h"
 #include "driverlist/driverlist.h"
 #include "reconcile/reconcile.h"
+#include "test_util.h"
 
 namespace {
 
 std::string Folder, Path, Backup;
-
-std::vector<std::string> Entries();
+// The working table, as the command-line driver holds it.
+ReaderEntry Table[READER_SLOTS];
 
 // At exit: a run leaves no folder behind.
 void RemoveFolder() {
-  for (const std::string& name : Entries())
+  for (const std::string& name : Entries(Folder))
     unlink((Folder + "/" + name).c_str());
   rmdir(Folder.c_str());
 }
@@ -60,30 +60,8 @@ void SetUp() {
   REQUIRE(std::freopen("/dev/null", "w", stdout) != nullptr);
 }
 
-std::string Slurp(const std::string& path) {
-  std::string s;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  REQUIRE(f != nullptr);
-  char block[READ_BLOCK_SIZE];
-  size_t n;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) s.append(block, n);
-  std::fclose(f);
-  return s;
-}
-
-std::vector<std::string> Entries() {
-  std::vector<std::string> names;
-  DIR* d = opendir(Folder.c_str());
-  REQUIRE(d != nullptr);
-  while (dirent* e = readdir(d))
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-      names.push_back(e->d_name);
-  closedir(d);
-  return names;
-}
-
 void Reset(const uint8_t* data, size_t size) {
-  for (const std::string& name : Entries())
+  for (const std::string& name : Entries(Folder))
     REQUIRE(unlink((Folder + "/" + name).c_str()) == 0);
   FILE* f = std::fopen(Path.c_str(), "wb");
   REQUIRE(f != nullptr);
@@ -134,7 +112,7 @@ void CheckRewrite(const std::string& old, const ReaderEntry* loaded,
   REQUIRE(CountReaders(reloaded, READER_SLOTS) == n + appended);
   for (size_t i = 0; i < n; i++) REQUIRE(SameReader(reloaded[i], loaded[i]));
   for (size_t i = n; i < n + appended; i++)
-    REQUIRE(SameReader(reloaded[i], ExistingReaders[i]));
+    REQUIRE(SameReader(reloaded[i], Table[i]));
   std::string now = Slurp(Path);
   REQUIRE(now.find('\r') == std::string::npos);
   REQUIRE(!now.empty() && now.back() == '\n');
@@ -148,22 +126,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetUp();
   Reset(data, size);
   const std::string old(reinterpret_cast<const char*>(data), size);
-  ResetReaderTable(ExistingReaders, READER_SLOTS);
+  ResetReaderTable(Table, READER_SLOTS);
   FileIdentity identity;
-  if (FillExistingReaders(Path.c_str(), ExistingReaders, &identity) != 0) {
+  if (FillExistingReaders(Path.c_str(), Table, &identity) != 0) {
     REQUIRE(Slurp(Path) == old);
-    REQUIRE(Entries() == std::vector<std::string>{"Info.plist"});
+    REQUIRE(Entries(Folder) == std::vector<std::string>{"Info.plist"});
     return 0;
   }
-  size_t n = CountReaders(ExistingReaders, READER_SLOTS);
-  REQUIRE(n <= MAX_READERS && ExistingReaders[n].VID == END_MARKER);
-  ListReaders();
+  size_t n = CountReaders(Table, READER_SLOTS);
+  REQUIRE(n <= MAX_READERS && Table[n].VID == END_MARKER);
+  ListReaders(Table);
   static ReaderEntry loaded[READER_SLOTS];
-  std::memcpy(loaded, ExistingReaders, sizeof loaded);
-  int appended = UpdateHalvoReaderToExisting();
-  if (appended < 0) REQUIRE(n + 12 > MAX_READERS);
-  if (appended <= 0) return 0;
-  REQUIRE(WriteNewPList(Path.c_str(), Backup.c_str(), &identity) == 0);
+  std::memcpy(loaded, Table, sizeof loaded);
+  int left_out = 0;
+  int appended = UpdateHalvoReaderToExisting(Table, HalvoReaders, &left_out);
+  if (left_out > 0) REQUIRE(n + appended > MAX_READERS);
+  if (appended == 0 || left_out > 0) return 0;
+  REQUIRE(WriteNewPList(Path.c_str(), Backup.c_str(), &identity, Table) == 0);
   CheckRewrite(old, loaded, n, appended);
   return 0;
 }

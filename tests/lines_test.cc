@@ -43,22 +43,19 @@ class FgetsLTest : public testing::TestWithParam<LineCase> {};
 
 TEST_P(FgetsLTest, ReadsWholeLinesOrRefuses) {
   const LineCase& c = GetParam();
-  TempFile file(c.input);
-  static LineSource in;
-  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
-  ASSERT_NE(in.file, nullptr);
+  SourceFile source(c.input);
+  ASSERT_NE(source.in, nullptr);
   std::vector<std::string> got;
   size_t length;
   StartCapture();
-  while (const char* line = fgetsL(&in, &length)) {
+  while (const char* line = fgetsL(source.in, &length)) {
     EXPECT_EQ(std::strlen(line), length);
     got.push_back(line);
   }
   std::string printed = EndCapture();
-  std::fclose(in.file);
   EXPECT_EQ(got, c.lines);
-  EXPECT_EQ(printed, WithPath(c.output, file.path()));
-  EXPECT_EQ(in.failed, !c.output.empty());
+  EXPECT_EQ(printed, WithPath(c.output, source.file.path()));
+  EXPECT_EQ(source.in->failed, !c.output.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, FgetsLTest, testing::ValuesIn(LineCases()),
@@ -68,17 +65,14 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   std::string input;
   for (int i = 0; i < 40000; i++) input += "line " + std::to_string(i) + "\r\n";
   ASSERT_GT(input.size(), 2 * READ_BLOCK_SIZE);
-  TempFile file(input);
-  static LineSource in;
-  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
-  ASSERT_NE(in.file, nullptr);
+  SourceFile source(input);
+  ASSERT_NE(source.in, nullptr);
   size_t length;
   int i = 0;
-  while (const char* line = fgetsL(&in, &length))
+  while (const char* line = fgetsL(source.in, &length))
     ASSERT_EQ(std::string(line), "line " + std::to_string(i++));
-  std::fclose(in.file);
   EXPECT_EQ(i, 40000);
-  EXPECT_FALSE(in.failed);
+  EXPECT_FALSE(source.in->failed);
 }
 
 TEST(FputsLTest, EndsEveryLineWithOneLf) {
@@ -134,34 +128,31 @@ INSTANTIATE_TEST_SUITE_P(
         MarksCase{"LoneAngle", "a < b <", 0}),
     [](const auto& info) { return info.param.name; });
 
-const char* RefuseNothing(unsigned, int) { return nullptr; }
-const char* RefuseKeys(unsigned marks, int) {
-  return (marks & MARK_KEYS) != 0 ? "key met." : nullptr;
+bool RefuseNothing(unsigned, ReaderArray, char*) { return false; }
+bool RefuseKeys(unsigned marks, ReaderArray, char* reason) {
+  std::snprintf(reason, REASON_SIZE, "key met.");
+  return (marks & MARK_KEYS) != 0;
 }
 
+constexpr ReaderArray ANY = ReaderArray::VendorIDs;
+
 TEST(FSkipToTest, ConsumesUpToTheMarkOrTheEnd) {
-  TempFile file("a\n<array>x\nb\n");
-  static LineSource in;
-  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
-  ASSERT_NE(in.file, nullptr);
-  const char* line = fSkipTo(MARK_ARRAY_OPEN, &in, RefuseNothing, 1);
+  SourceFile source("a\n<array>x\nb\n");
+  ASSERT_NE(source.in, nullptr);
+  const char* line = fSkipTo(MARK_ARRAY_OPEN, source.in, RefuseNothing, ANY);
   ASSERT_NE(line, nullptr);
   EXPECT_STREQ(line, "<array>x");
-  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, &in, RefuseNothing, 1), nullptr);
-  EXPECT_FALSE(in.failed);
-  std::fclose(in.file);
+  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, source.in, RefuseNothing, ANY), nullptr);
+  EXPECT_FALSE(source.in->failed);
 }
 
 TEST(FSkipToTest, StopsAtARefusedLine) {
-  TempFile file("a\n<key>ifdProductID</key>\n<array>\n");
-  static LineSource in;
-  StartLineSource(&in, std::fopen(file.path().c_str(), "r"), file.path().c_str());
-  ASSERT_NE(in.file, nullptr);
+  SourceFile source("a\n<key>ifdProductID</key>\n<array>\n");
+  ASSERT_NE(source.in, nullptr);
   StartCapture();
-  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, &in, RefuseKeys, 1), nullptr);
-  EXPECT_EQ(EndCapture(), file.path() + ", line 2: key met.\n");
-  EXPECT_TRUE(in.failed);
-  std::fclose(in.file);
+  EXPECT_EQ(fSkipTo(MARK_ARRAY_OPEN, source.in, RefuseKeys, ANY), nullptr);
+  EXPECT_EQ(EndCapture(), source.file.path() + ", line 2: key met.\n");
+  EXPECT_TRUE(source.in->failed);
 }
 
 }  // namespace

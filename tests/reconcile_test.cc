@@ -99,7 +99,7 @@ TEST_P(ReconcileTest, ReportsAndAppendsInTableOrder) {
   static ReaderEntry table[READER_SLOTS];
   Fill(table, c.existing);
   StartCapture();
-  int appended = UpdateHalvoReaderToExisting(table);
+  int appended = UpdateHalvoReaderToExisting(table, HalvoReaders, nullptr);
   EXPECT_EQ(EndCapture(), c.output);
   EXPECT_EQ(appended, c.appended);
   size_t n = CountReaders(table, READER_SLOTS);

@@ -2,12 +2,16 @@
 #ifndef HALVO_TESTS_TEST_UTIL_H_
 #define HALVO_TESTS_TEST_UTIL_H_
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "driverlist/lines.h"
 
 // A file in a fresh temporary folder, removed with the folder.
 class TempFile {
@@ -28,6 +32,50 @@ class TempFile {
 
  private:
   std::string dir_, path_;
+};
+
+// The whole content of the file at `path`, or "<missing>" when it cannot
+// be opened.
+inline std::string Slurp(const std::string& path) {
+  std::string s;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  char block[4096];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) s.append(block, n);
+  std::fclose(f);
+  return s;
+}
+
+// The names in `folder` that do not begin with a dot, in the folder's own
+// order; none when it cannot be read.
+inline std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+// A line source over a temporary file holding `content`. The source is
+// about 128 KiB, so one in static storage serves every test in turn. `in`
+// is nullptr when the file could not be opened: assert it first.
+struct SourceFile {
+  TempFile file;
+  LineSource* in = nullptr;
+  explicit SourceFile(const std::string& content) : file(content) {
+    static LineSource source;
+    FILE* f = std::fopen(file.path().c_str(), "r");
+    if (f == nullptr) return;
+    StartLineSource(&source, f, file.path().c_str());
+    in = &source;
+  }
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+  ~SourceFile() {
+    if (in != nullptr) std::fclose(in->file);
+  }
 };
 
 // Replaces every "{path}" in `text` by `path`.

@@ -1,6 +1,5 @@
 #include "cli/cli.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +15,9 @@ constexpr int MAX_ARGUMENTS = 2;
 
 char DriverListPath[PATH_BUFFER_SIZE];
 char BackupPath[PATH_BUFFER_SIZE];
+// The working table: the readers of the driver list file in file order,
+// then those appended by reconciliation, then free entries. About 300 KiB.
+ReaderEntry ExistingReaders[READER_SLOTS];
 
 // Returns the mode of `option`, or -1 when it is none of the options.
 int ModeOf(const char* option) {
@@ -57,11 +59,12 @@ int ParseCommandLine(int argc, char** argv) {
 int RunMode(int mode, const FileIdentity& loaded) {
   switch (mode) {
     case MODE_LIST:
-      return ListReaders();
+      return ListReaders(ExistingReaders);
     case MODE_CHECK:
-      return CheckInstallation();
+      return CheckInstallation(ExistingReaders);
     default:
-      return InstallReaders(DriverListPath, BackupPath, &loaded);
+      return InstallReaders(ExistingReaders, DriverListPath, BackupPath,
+                            &loaded);
   }
 }
 
@@ -73,28 +76,29 @@ void PrintUsage(const char* program) {
               program);
 }
 
-int ListReaders() {
+int ListReaders(const ReaderEntry* table) {
   std::printf("   PID -    VID - Name\n");
-  for (size_t i = 0; ExistingReaders[i].PID != END_MARKER; i++)
-    std::printf("%#06x - %#06x - %s\n", ExistingReaders[i].PID,
-                ExistingReaders[i].VID, ExistingReaders[i].Name);
+  size_t n = CountReaders(table, READER_SLOTS);
+  for (size_t i = 0; i < n; i++)
+    std::printf("%#06x - %#06x - %s\n", table[i].PID, table[i].VID,
+                table[i].Name);
   return STATUS_OK;
 }
 
-int CheckInstallation() {
+int CheckInstallation(ReaderEntry* table) {
   std::printf("Checking\n");
-  if (UpdateHalvoReaderToExisting() > 0) return STATUS_USAGE;
+  if (UpdateHalvoReaderToExisting(table, HalvoReaders, nullptr) > 0)
+    return STATUS_MISSING;
   std::printf("Plist file already contains all Halvo readers.\n");
   return STATUS_OK;
 }
 
-int InstallReaders(const char* path, const char* backup_path,
-                   const FileIdentity* loaded) {
+int InstallReaders(ReaderEntry* table, const char* path,
+                   const char* backup_path, const FileIdentity* loaded) {
   std::printf("Installing\n");
-  size_t held = CountReaders(ExistingReaders, READER_SLOTS);
+  size_t held = CountReaders(table, READER_SLOTS);
   int left_out = 0;
-  int missing = UpdateHalvoReaderToExisting(ExistingReaders, HalvoReaders,
-                                            &left_out);
+  int missing = UpdateHalvoReaderToExisting(table, HalvoReaders, &left_out);
   if (missing == 0) {
     std::printf("Plist file already contains all Halvo readers. Nothing to do.\n");
     return STATUS_OK;
@@ -108,7 +112,7 @@ int InstallReaders(const char* path, const char* backup_path,
   }
   // The file is about to change: say so before any slow disk work.
   std::fflush(stdout);
-  if (WriteNewPList(path, backup_path, loaded) != 0) {
+  if (WriteNewPList(path, backup_path, loaded, table) != 0) {
     std::printf("WriteNewPList returned an error.\n");
     return STATUS_FAILED;
   }
@@ -119,7 +123,7 @@ int RunHalvoReaders(int argc, char** argv) {
   // A write past the file-size limit must fail with EFBIG, reported and
   // cleaned up like any other, not kill the tool half-way through.
   if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
-    std::printf("Could not ignore SIGXFSZ: %s\n", std::strerror(errno));
+    PosixError("Could not ignore", "SIGXFSZ");
   int mode = ParseCommandLine(argc, argv);
   int status = STATUS_USAGE;
   if (mode >= 0) {

@@ -16,7 +16,8 @@ constexpr int MODE_CHECK = 2;
 
 // Exit statuses.
 constexpr int STATUS_OK = 0;
-constexpr int STATUS_USAGE = 1;     // also: a check found readers missing
+constexpr int STATUS_USAGE = 1;
+constexpr int STATUS_MISSING = 1;  // a check found readers missing
 constexpr int STATUS_FAILED = -1;  // seen by the shell as 255
 
 // A path given on the command line leaves room in PATH_BUFFER_SIZE for
@@ -30,28 +31,33 @@ inline constexpr char DEFAULT_PATH[] = HALVO_DEFAULT_PATH;
 // Prints `program` as given, then the option summary: four lines.
 void PrintUsage(const char* program);
 
+// The modes work on `table`, the working table (READER_SLOTS entries)
+// loaded from the driver list file, and on the built-in HalvoReaders.
+
 // Prints the header line and one "%#06x - %#06x - %s" line per reader of
-// ExistingReaders. Returns STATUS_OK.
-int ListReaders();
+// `table`. Returns STATUS_OK.
+int ListReaders(const ReaderEntry* table);
 
 // Prints "Checking" and the reconciliation lines, every one of them even
 // when the table has no room left for the missing readers. Returns
-// STATUS_USAGE when readers are missing; STATUS_OK, after saying so, when
-// none is. Writes no file.
-int CheckInstallation();
+// STATUS_MISSING when readers are missing; STATUS_OK, after saying so, when
+// none is. Writes no file; the missing readers are appended to `table`.
+int CheckInstallation(ReaderEntry* table);
 
 // Prints "Installing" and the reconciliation lines; when readers are
-// missing, rewrites the driver list file at `path` (keeping the old one at
-// `backup_path`) from the file described by `loaded`. Returns STATUS_OK when
+// missing, appends them to `table` and rewrites the driver list file at
+// `path` from it (keeping the old one at `backup_path`), the file described
+// by `loaded`. Returns STATUS_OK when
 // nothing was missing or the new file is in place. Returns STATUS_FAILED,
 // having written nothing, when the missing readers would take the table
 // past MAX_READERS (the message gives the file's count and how many would
 // not fit); and with the failing function's line when the rewrite failed.
-int InstallReaders(const char* path, const char* backup_path,
-                   const FileIdentity* loaded);
+int InstallReaders(ReaderEntry* table, const char* path,
+                   const char* backup_path, const FileIdentity* loaded);
 
 // The whole run: checks the arguments (count, option, path length) before
-// touching any file, resets and loads ExistingReaders, runs the mode.
+// touching any file, resets and loads the working table, ExistingReaders,
+// which lives here in static storage, and runs the mode.
 // Returns the exit status; when standard output cannot be flushed, a run
 // that would have succeeded returns STATUS_FAILED instead.
 int RunHalvoReaders(int argc, char** argv);

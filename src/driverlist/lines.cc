@@ -7,13 +7,26 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/lines.h"
 #include "driverlist/platform.h"
 
 int FileHolder::Close() {
   FILE* f = file;
   file = nullptr;
   return std::fclose(f) == 0 ? 0 : -1;
+}
+
+int PosixError(const char* step, const char* path) {
+  int err = errno;
+  std::printf("%s %s: %s\n", step, path, std::strerror(err));
+  errno = err;
+  return -1;
+}
+
+const ReaderArrayInfo* KeyArray(unsigned marks) {
+  for (const ReaderArrayInfo& info : READER_ARRAYS)
+    if ((marks & info.mark) != 0) return &info;
+  return nullptr;
 }
 
 int RefuseLine(LineSource* in, const char* reason) {
@@ -52,10 +65,8 @@ int Refill(LineSource* in) {
   in->len += got;
   if (got > 0) return 0;
   if (std::ferror(in->file)) {
-    int err = errno;
-    std::printf("Could not read %s: %s\n", in->path, std::strerror(err));
     in->failed = true;
-    return -1;
+    return PosixError("Could not read", in->path);
   }
   in->at_end = true;
   return 0;
@@ -84,15 +95,19 @@ char* FindLineEnd(LineSource* in) {
   }
 }
 
+// True when `text` starts with `start`.
+bool StartsWith(const char* text, std::string_view start) {
+  return std::strncmp(text, start.data(), start.size()) == 0;
+}
+
 // True when the '<' at `p` may start a marker the tool looks for; a text
 // cut short by `end` counts, to be safe.
 bool MayStartMarker(const char* p, const char* end) {
-  if (end - p < 2) return true;
-  const char* start = p[1] == 'k' ? "<key>ifd" : p[1] == 'a' ? "<array"
-                    : p[1] == '/' ? "</array" : nullptr;
-  if (start == nullptr) return false;
-  size_t n = std::strlen(start), room = static_cast<size_t>(end - p);
-  return std::memcmp(p, start, n < room ? n : room) == 0;
+  size_t room = static_cast<size_t>(end - p);
+  for (std::string_view start : {KEY_PREFIX, ARRAY_OPEN_PREFIX, ARRAY_CLOSE_PREFIX})
+    if (std::memcmp(p, start.data(), start.size() < room ? start.size() : room) == 0)
+      return true;
+  return false;
 }
 
 // A run of plain lines being measured.
@@ -263,17 +278,13 @@ unsigned LineMarks(const char* line) {
   unsigned marks = 0;
   for (const char* p = std::strchr(line, '<'); p != nullptr;
        p = std::strchr(p + 1, '<')) {
-    if (std::strncmp(p, "<key>ifd", 8) == 0) {
-      if (std::strncmp(p, PLIST_VID_Marker, sizeof PLIST_VID_Marker - 1) == 0)
-        marks |= MARK_KEY_VID;
-      else if (std::strncmp(p, PLIST_PID_Marker, sizeof PLIST_PID_Marker - 1) == 0)
-        marks |= MARK_KEY_PID;
-      else if (std::strncmp(p, PLIST_Name_Marker, sizeof PLIST_Name_Marker - 1) == 0)
-        marks |= MARK_KEY_NAME;
-    } else if (std::strncmp(p, "<array", 6) == 0) {
-      marks |= p[6] == '>' ? MARK_ARRAY_OPEN : MARK_ARRAY_OTHER;
-    } else if (std::strncmp(p, "</array", 7) == 0) {
-      marks |= p[7] == '>' ? MARK_ARRAY_CLOSE : MARK_ARRAY_OTHER;
+    if (StartsWith(p, KEY_PREFIX)) {
+      for (const ReaderArrayInfo& info : READER_ARRAYS)
+        if (StartsWith(p, info.key)) marks |= info.mark;
+    } else if (StartsWith(p, ARRAY_OPEN_PREFIX)) {
+      marks |= p[ARRAY_OPEN_PREFIX.size()] == '>' ? MARK_ARRAY_OPEN : MARK_ARRAY_OTHER;
+    } else if (StartsWith(p, ARRAY_CLOSE_PREFIX)) {
+      marks |= p[ARRAY_CLOSE_PREFIX.size()] == '>' ? MARK_ARRAY_CLOSE : MARK_ARRAY_OTHER;
     }
   }
   return marks;
@@ -285,14 +296,15 @@ int fputsL(const char* text, FILE* file) {
   return std::putc('\n', file) == EOF ? -1 : 0;
 }
 
-char* fSkipTo(unsigned mark, LineSource* in, LineCheck refuse, int step) {
+char* fSkipTo(unsigned mark, LineSource* in, LineCheck refuse,
+              ReaderArray array) {
   size_t length;
+  char reason[REASON_SIZE];
   while (fSkipPlain(in, &length), true) {
     char* line = fgetsL(in, &length);
     if (line == nullptr) break;
     unsigned marks = LineMarks(line);
-    const char* reason = refuse(marks, step);
-    if (reason != nullptr) {
+    if (refuse(marks, array, reason)) {
       RefuseLine(in, reason);
       return nullptr;
     }

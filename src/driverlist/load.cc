@@ -1,42 +1,26 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <utility>
 
 #include "driverlist/driverlist.h"
-#include "driverlist/platform.h"
 
 namespace {
 
 // About 128 KiB: kept off the stack.
 LineSource LoadSource;
 
-constexpr const char* KEY_MARKERS[] = {PLIST_VID_Marker, PLIST_PID_Marker,
-                                       PLIST_Name_Marker};
-constexpr unsigned KEY_MARKS[] = {MARK_KEY_VID, MARK_KEY_PID, MARK_KEY_NAME};
-constexpr const char* STEP_LINES[] = {
-    "ReadPListArray returned an error during reading VIDS.",
-    "ReadPListArray returned an error during reading PIDS.",
-    "ReadPListArray returned an error during reading Names."};
-constexpr unsigned MARK_ARRAY_TAGS =
-    MARK_ARRAY_OPEN | MARK_ARRAY_CLOSE | MARK_ARRAY_OTHER;
 // IDs are 16-bit USB IDs; END_MARKER itself would end the table.
 constexpr long MAX_ID = END_MARKER - 1;
 static_assert(MAX_ID == 0xfffe, "the ID range is named in a message");
-// Room for one formatted reason: two markers and some words.
-constexpr size_t REASON_SIZE = 160;
-
-char Reason[REASON_SIZE];
 
 // The marker text of the first key among `marks`.
 const char* KeyName(unsigned marks) {
-  for (size_t i = 0; i < std::size(KEY_MARKS); i++)
-    if ((marks & KEY_MARKS[i]) != 0) return KEY_MARKERS[i];
-  return "";
+  const ReaderArrayInfo* info = KeyArray(marks);
+  return info != nullptr ? info->key : "";
 }
 
 const char* SkipSpace(const char* s) {
@@ -51,40 +35,39 @@ bool StandsAlone(const char* line, const char* tag) {
   return std::strncmp(s, tag, n) == 0 && *SkipSpace(s + n) == '\0';
 }
 
-// While looking for the key of `step`: any other key, or an array tag on
+// While looking for the key of `array`: any other key, or an array tag on
 // the key line.
-const char* RefuseBeforeKey(unsigned marks, int step) {
-  unsigned key = KEY_MARKS[step - STEP_VIDS];
-  const char* name = KEY_MARKERS[step - STEP_VIDS];
-  if ((marks & MARK_KEYS & ~key) != 0) {
-    std::snprintf(Reason, sizeof Reason, "\"%s\" stands before \"%s\".",
-                  KeyName(marks & ~key), name);
-    return Reason;
+bool RefuseBeforeKey(unsigned marks, ReaderArray array, char* reason) {
+  const ReaderArrayInfo& info = InfoOf(array);
+  if ((marks & MARK_KEYS & ~info.mark) != 0) {
+    std::snprintf(reason, REASON_SIZE, "\"%s\" stands before \"%s\".",
+                  KeyName(marks & ~info.mark), info.key);
+    return true;
   }
-  if ((marks & key) != 0 && (marks & MARK_ARRAY_TAGS) != 0) {
-    std::snprintf(Reason, sizeof Reason,
-                  "\"%s\" shares its line with an array tag.", name);
-    return Reason;
+  if ((marks & info.mark) != 0 && (marks & MARK_ARRAY_TAGS) != 0) {
+    std::snprintf(reason, REASON_SIZE,
+                  "\"%s\" shares its line with an array tag.", info.key);
+    return true;
   }
-  return nullptr;
+  return false;
 }
 
-// Between the key of `step` and its "<array>": no key, no other array tag.
-const char* RefuseBeforeArray(unsigned marks, int step) {
-  const char* name = KEY_MARKERS[step - STEP_VIDS];
-  if ((marks & MARK_ARRAY_OPEN) != 0) return nullptr;
+// Between the key of `array` and its "<array>": no key, no other array tag.
+bool RefuseBeforeArray(unsigned marks, ReaderArray array, char* reason) {
+  const char* name = InfoOf(array).key;
+  if ((marks & MARK_ARRAY_OPEN) != 0) return false;
   if ((marks & MARK_KEYS) != 0) {
-    std::snprintf(Reason, sizeof Reason,
+    std::snprintf(reason, REASON_SIZE,
                   "\"%s\" stands before the \"<array>\" of \"%s\".",
                   KeyName(marks), name);
-    return Reason;
+    return true;
   }
   if ((marks & MARK_ARRAY_TAGS) != 0) {
-    std::snprintf(Reason, sizeof Reason,
+    std::snprintf(reason, REASON_SIZE,
                   "the array of \"%s\" does not open with \"<array>\".", name);
-    return Reason;
+    return true;
   }
-  return nullptr;
+  return false;
 }
 
 // Reads a hexadecimal number as "%x" does. Returns 0 with the value, or -1
@@ -111,31 +94,32 @@ int ParseID(const char* text, long* value, bool* has_digits) {
 }
 
 // Stores the value of one element line in entry i of `table`.
-int StoreValue(int step, const char* value, size_t i, LineSource* in,
-               ReaderEntry* table) {
-  if (step == STEP_NAMES) {
+int StoreValue(ReaderArray array, const char* value, size_t i,
+               LineSource* in, ReaderEntry* table) {
+  if (array == ReaderArray::Names) {
     std::memcpy(table[i].Name, value, std::strlen(value) + 1);
     return 0;
   }
   long id = 0;
   bool has_digits = false;
   if (ParseID(value, &id, &has_digits) != 0) {
-    std::snprintf(Reason, sizeof Reason,
+    char reason[REASON_SIZE];
+    std::snprintf(reason, sizeof reason,
                   has_digits ? "ID out of range (0 to 0xfffe): \"%.64s\"."
                              : "no hexadecimal ID in \"%.64s\".",
                   value);
-    return RefuseLine(in, Reason);
+    return RefuseLine(in, reason);
   }
-  if (step == STEP_VIDS)
+  if (array == ReaderArray::VendorIDs)
     table[i].VID = static_cast<int32_t>(id);
   else
     table[i].PID = static_cast<int32_t>(id);
   return 0;
 }
 
-// Handles one line inside the array of `step`. Returns 1 at its closing
-// line, 0 to go on, -1 when the line is refused.
-int ReadArrayLine(int step, const char* line, LineSource* in,
+// Handles one line inside `array`. Returns 1 at its closing line, 0 to go
+// on, -1 when the line is refused.
+int ReadArrayLine(ReaderArray array, const char* line, LineSource* in,
                   ReaderEntry* table, size_t* count) {
   unsigned marks = LineMarks(line);
   if ((marks & MARK_ARRAY_CLOSE) != 0) {
@@ -143,11 +127,12 @@ int ReadArrayLine(int step, const char* line, LineSource* in,
       return RefuseLine(in, "\"</array>\" must stand on a line of its own.");
     return 1;
   }
+  char reason[REASON_SIZE];
   if ((marks & (MARK_KEYS | MARK_ARRAY_TAGS)) != 0) {
-    std::snprintf(Reason, sizeof Reason, "%s inside the array of \"%s\".",
+    std::snprintf(reason, sizeof reason, "%s inside the array of \"%s\".",
                   (marks & MARK_KEYS) != 0 ? KeyName(marks) : "array tag",
-                  KEY_MARKERS[step - STEP_VIDS]);
-    return RefuseLine(in, Reason);
+                  InfoOf(array).key);
+    return RefuseLine(in, reason);
   }
   const char* open = std::strstr(line, PLIST_String_Marker);
   if (open == nullptr) return 0;
@@ -156,19 +141,19 @@ int ReadArrayLine(int step, const char* line, LineSource* in,
   if (close == nullptr) return 0;
   size_t n = static_cast<size_t>(close - value);
   if (n > MAX_VALUE_LENGTH) {
-    std::snprintf(Reason, sizeof Reason,
+    std::snprintf(reason, sizeof reason,
                   "element value longer than %zu bytes.", MAX_VALUE_LENGTH);
-    return RefuseLine(in, Reason);
+    return RefuseLine(in, reason);
   }
   if (*count == MAX_READERS) {
-    std::snprintf(Reason, sizeof Reason, "more than %zu readers in one array.",
+    std::snprintf(reason, sizeof reason, "more than %zu readers in one array.",
                   MAX_READERS);
-    return RefuseLine(in, Reason);
+    return RefuseLine(in, reason);
   }
   char buffer[VALUE_BUFFER_SIZE];
   std::memcpy(buffer, value, n);
   buffer[n] = '\0';
-  if (StoreValue(step, buffer, *count, in, table) != 0) return -1;
+  if (StoreValue(array, buffer, *count, in, table) != 0) return -1;
   ++*count;
   return 0;
 }
@@ -183,37 +168,27 @@ int CheckTrailingLines(LineSource* in) {
     if (line == nullptr) break;
     unsigned marks = LineMarks(line) & MARK_KEYS;
     if (marks != 0) {
-      std::snprintf(Reason, sizeof Reason,
+      char reason[REASON_SIZE];
+      std::snprintf(reason, sizeof reason,
                     "\"%s\" stands again after the reader arrays.",
                     KeyName(marks));
-      return RefuseLine(in, Reason);
+      return RefuseLine(in, reason);
     }
   }
   return in->failed ? -1 : 0;
 }
 
-void RecordIdentity(const struct stat& st, FileIdentity* id) {
-  id->dev = st.st_dev;
-  id->ino = st.st_ino;
-  id->size = st.st_size;
-  id->mtime = ModificationTime(st);
-}
-
 }  // namespace
 
-int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
+int ReadPListArray(ReaderArray array, LineSource* in, ReaderEntry* table,
                    size_t* count) {
-  if (step < STEP_VIDS || step > STEP_NAMES) {
-    std::printf("ReadPListArray called with incorrect Step : %d\n", step);
-    return -1;
-  }
-  const char* key = KEY_MARKERS[step - STEP_VIDS];
-  if (fSkipTo(KEY_MARKS[step - STEP_VIDS], in, RefuseBeforeKey, step) ==
-      nullptr) {
+  const ReaderArrayInfo& info = InfoOf(array);
+  const char* key = info.key;
+  if (fSkipTo(info.mark, in, RefuseBeforeKey, array) == nullptr) {
     if (!in->failed) std::printf("%s: \"%s\" not found.\n", in->path, key);
     return -1;
   }
-  const char* line = fSkipTo(MARK_ARRAY_OPEN, in, RefuseBeforeArray, step);
+  const char* line = fSkipTo(MARK_ARRAY_OPEN, in, RefuseBeforeArray, array);
   if (line == nullptr) {
     if (!in->failed)
       std::printf("%s: the \"<array>\" of \"%s\" not found.\n", in->path, key);
@@ -224,7 +199,7 @@ int ReadPListArray(int step, LineSource* in, ReaderEntry* table,
   *count = 0;
   size_t length;
   while ((line = fgetsL(in, &length)) != nullptr) {
-    int done = ReadArrayLine(step, line, in, table, count);
+    int done = ReadArrayLine(array, line, in, table, count);
     if (done != 0) return done > 0 ? 0 : -1;
   }
   if (!in->failed)
@@ -243,16 +218,15 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
     return -1;
   }
   struct stat st;
-  if (fstat(fileno(f.file), &st) != 0) {
-    std::printf("Could not read %s: %s\n", path, std::strerror(errno));
-    return -1;
-  }
+  if (fstat(fileno(f.file), &st) != 0) return PosixError("Could not read", path);
   LineSource& in = LoadSource;
   StartLineSource(&in, f.file, path);
-  size_t counts[STEP_NAMES] = {};
-  for (int step = STEP_VIDS; step <= STEP_NAMES; step++) {
-    if (ReadPListArray(step, &in, table, &counts[step - 1]) != 0) {
-      std::printf("%s\n", STEP_LINES[step - 1]);
+  size_t counts[std::size(READER_ARRAYS)] = {};
+  for (const ReaderArrayInfo& info : READER_ARRAYS) {
+    size_t* count = &counts[static_cast<size_t>(info.array)];
+    if (ReadPListArray(info.array, &in, table, count) != 0) {
+      std::printf("ReadPListArray returned an error during reading %s.\n",
+                  info.label);
       return -1;
     }
   }
@@ -263,7 +237,7 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
                 path, counts[0], counts[1], counts[2]);
     return -1;
   }
-  if (loaded != nullptr) RecordIdentity(st, loaded);
+  if (loaded != nullptr) *loaded = IdentityOf(st);
   if (lock != nullptr) std::swap(lock->file, f.file);
   return 0;
 }

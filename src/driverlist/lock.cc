@@ -4,11 +4,9 @@
 // an install must make sure the path still names that file: the install's
 // rename has put another one there.
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -41,13 +39,6 @@ int WaitForLock(int fd, long* attempts) {
   }
 }
 
-// True when `path` still names the open file `fd`.
-bool StillAtPath(int fd, const char* path) {
-  struct stat held, named;
-  return fstat(fd, &held) == 0 && stat(path, &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
 int GiveUp(const char* path) {
   std::printf("%s: another install still holds the file after %ld seconds; "
               "nothing was written.\n",
@@ -67,8 +58,7 @@ int OpenLocked(const char* path, FileHolder* out) {
     }
     if (WaitForLock(fileno(f.file), &attempts) != 0) {
       if (errno == EWOULDBLOCK) return GiveUp(path);
-      std::printf("Could not lock %s: %s\n", path, std::strerror(errno));
-      return -1;
+      return PosixError("Could not lock", path);
     }
     if (StillAtPath(fileno(f.file), path)) {
       std::swap(out->file, f.file);

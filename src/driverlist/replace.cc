@@ -35,18 +35,6 @@ struct TempFile {
   }
 };
 
-int Fail(const char* what, const char* path) {
-  int err = errno;
-  std::printf("%s %s: %s\n", what, path, std::strerror(err));
-  return -1;
-}
-
-bool SameFile(const struct stat& st, const FileIdentity& id) {
-  const timespec mtime = ModificationTime(st);
-  return st.st_dev == id.dev && st.st_ino == id.ino && st.st_size == id.size &&
-         mtime.tv_sec == id.mtime.tv_sec && mtime.tv_nsec == id.mtime.tv_nsec;
-}
-
 int FormatPath(char* out, const char* path, const char* ending) {
   int n = std::snprintf(out, PATH_SIZE, "%s%s", path, ending);
   if (n >= 0 && static_cast<size_t>(n) < PATH_SIZE) return 0;
@@ -59,13 +47,13 @@ int FormatPath(char* out, const char* path, const char* ending) {
 int ResolveTarget(const char* path, const char* backup_path, char* target,
                   char* backup) {
   struct stat st;
-  if (lstat(path, &st) != 0) return Fail("Could not look at", path);
+  if (lstat(path, &st) != 0) return PosixError("Could not look at", path);
   if (!S_ISLNK(st.st_mode)) {
     if (FormatPath(target, path, "") != 0) return -1;
     return FormatPath(backup, backup_path, "");
   }
   if (realpath(path, target) == nullptr)
-    return Fail("Could not follow the link", path);
+    return PosixError("Could not follow the link", path);
   return FormatPath(backup, target, BACKUP_SUFFIX);
 }
 
@@ -75,33 +63,33 @@ int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
                FileHolder* out) {
   if (FormatPath(temp->path, beside, TEMP_ENDING) != 0) return -1;
   int fd = mkstemp(temp->path);
-  if (fd < 0) return Fail("Could not create a temporary file beside", beside);
+  if (fd < 0) return PosixError("Could not create a temporary file beside", beside);
   temp->active = true;
   out->file = fdopen(fd, "w");
   if (out->file == nullptr) {
     int err = errno;
     close(fd);
     errno = err;
-    return Fail("Could not open", temp->path);
+    return PosixError("Could not open", temp->path);
   }
   // Large writes: a big driver list file goes out in few system calls.
   if (std::setvbuf(out->file, nullptr, _IOFBF, READ_BLOCK_SIZE) != 0)
-    return Fail("Could not open", temp->path);
+    return PosixError("Could not open", temp->path);
   // Only root may give a file away; others keep what mkstemp gave them.
   if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
       (errno != EPERM || geteuid() == 0))
-    return Fail("Could not set the owner of", temp->path);
+    return PosixError("Could not set the owner of", temp->path);
   if (fchmod(fd, old.st_mode & PERMISSION_BITS) != 0)
-    return Fail("Could not set the mode of", temp->path);
+    return PosixError("Could not set the mode of", temp->path);
   return 0;
 }
 
 // Flushes a written temporary file to disk and closes it.
 int FinishTemp(TempFile* temp, FileHolder* out) {
-  if (std::fflush(out->file) != 0) return Fail("Could not write", temp->path);
+  if (std::fflush(out->file) != 0) return PosixError("Could not write", temp->path);
   if (FlushToDisk(fileno(out->file)) != 0)
-    return Fail("Could not flush to disk", temp->path);
-  if (out->Close() != 0) return Fail("Could not close", temp->path);
+    return PosixError("Could not flush to disk", temp->path);
+  if (out->Close() != 0) return PosixError("Could not close", temp->path);
   return 0;
 }
 
@@ -128,13 +116,13 @@ int CopyBeside(FILE* old, const char* target, const struct stat& st,
                const char* backup, TempFile* kept) {
   FileHolder out;
   if (CreateTemp(backup, st, kept, &out) != 0) return -1;
-  if (std::fseek(old, 0, SEEK_SET) != 0) return Fail("Could not read", target);
+  if (std::fseek(old, 0, SEEK_SET) != 0) return PosixError("Could not read", target);
   static char block[READ_BLOCK_SIZE];
   size_t n;
   while ((n = std::fread(block, 1, sizeof block, old)) > 0)
     if (std::fwrite(block, 1, n, out.file) != n)
-      return Fail("Could not write", kept->path);
-  if (std::ferror(old)) return Fail("Could not read", target);
+      return PosixError("Could not write", kept->path);
+  if (std::ferror(old)) return PosixError("Could not read", target);
   return FinishTemp(kept, &out);
 }
 
@@ -168,15 +156,15 @@ int PrepareBackup(const char* target, FILE* old, const struct stat& st,
   if (lstat(backup, &earlier) == 0) {
     if (S_ISDIR(earlier.st_mode)) {
       errno = EISDIR;
-      return Fail("Could not replace the earlier backup", backup);
+      return PosixError("Could not replace the earlier backup", backup);
     }
   } else if (errno != ENOENT) {
-    return Fail("Could not look at", backup);
+    return PosixError("Could not look at", backup);
   }
   if (LinkBeside(target, backup, kept) == 0) return 0;
   if (errno != EPERM && errno != EXDEV && errno != EMLINK &&
       errno != EOPNOTSUPP && errno != ENOSYS)
-    return Fail("Could not keep the old file as the backup", backup);
+    return PosixError("Could not keep the old file as the backup", backup);
   return CopyBeside(old, target, st, backup, kept);
 }
 
@@ -187,7 +175,7 @@ int PlaceBackup(TempFile* kept, const char* backup, const char* target) {
     kept->active = false;
     return 0;
   }
-  Fail("Could not move the backup into place at", backup);
+  PosixError("Could not move the backup into place at", backup);
   std::printf("The new file is in place at %s; the old one is kept at %s.\n",
               target, kept->path);
   kept->active = false;
@@ -204,21 +192,21 @@ int SyncFolder(const char* path) {
   else
     slash[slash == folder ? 1 : 0] = '\0';
   int fd = open(folder, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return Fail("Could not open the folder", folder);
+  if (fd < 0) return PosixError("Could not open the folder", folder);
   int synced = FlushToDisk(fd);
   int err = errno;
   if (close(fd) != 0 || synced != 0) {
     if (synced != 0) errno = err;
-    return Fail("Could not flush to disk the folder", folder);
+    return PosixError("Could not flush to disk the folder", folder);
   }
   return 0;
 }
 
-// Returns 0 when `st` is the file that was loaded; -1, saying so, when
-// `target` has been replaced or changed since.
-int CheckSame(const struct stat& st, const FileIdentity& loaded,
+// Returns 0 when `now` is the file that was loaded, unchanged; -1, saying
+// so, when `target` has been replaced or changed since.
+int CheckSame(const FileIdentity& now, const FileIdentity& loaded,
               const char* target) {
-  if (SameFile(st, loaded)) return 0;
+  if (SameFile(now, loaded, true)) return 0;
   std::printf("%s changed since it was loaded; it was left as it is.\n",
               target);
   return -1;
@@ -226,9 +214,9 @@ int CheckSame(const struct stat& st, const FileIdentity& loaded,
 
 // Looks again just before the old file is touched.
 int CheckUnchanged(const char* target, const FileIdentity& loaded) {
-  struct stat st;
-  if (stat(target, &st) != 0) return Fail("Could not look at", target);
-  return CheckSame(st, loaded, target);
+  FileIdentity now;
+  if (IdentityAtPath(target, &now) != 0) return PosixError("Could not look at", target);
+  return CheckSame(now, loaded, target);
 }
 
 }  // namespace
@@ -243,8 +231,8 @@ int WriteNewPList(const char* path, const char* backup_path,
     return -1;
   }
   struct stat st;
-  if (fstat(fileno(old.file), &st) != 0) return Fail("Could not look at", target);
-  if (CheckSame(st, *loaded, target) != 0) return -1;
+  if (fstat(fileno(old.file), &st) != 0) return PosixError("Could not look at", target);
+  if (CheckSame(IdentityOf(st), *loaded, target) != 0) return -1;
   TempFile temp;
   FileHolder out;
   if (CreateTemp(target, st, &temp, &out) != 0) return -1;
@@ -257,7 +245,7 @@ int WriteNewPList(const char* path, const char* backup_path,
       CheckUnchanged(target, *loaded) != 0)
     return -1;
   if (std::rename(temp.path, target) != 0)
-    return Fail("Could not move the new file into place at", target);
+    return PosixError("Could not move the new file into place at", target);
   temp.active = false;
   int placed = PlaceBackup(&kept, backup, target);
   if (SyncFolder(target) != 0)

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -6,27 +5,12 @@
 
 namespace {
 
-// WriterState: which array the current line belongs to.
-constexpr int STATE_OUTSIDE = 0;
-constexpr int STATE_VIDS = 1;
-constexpr int STATE_PIDS = 2;
-constexpr int STATE_NAMES = 3;
-
 // Room for one generated element line: two tabs, the tags and a name.
 constexpr size_t ELEMENT_BUFFER_SIZE = 1024;
 static_assert(ELEMENT_BUFFER_SIZE > NAME_SIZE + sizeof "\t\t<string></string>");
 
-// The state a key line starts, or STATE_OUTSIDE for any other line.
-int KeyState(unsigned marks) {
-  if ((marks & MARK_KEY_VID) != 0) return STATE_VIDS;
-  if ((marks & MARK_KEY_PID) != 0) return STATE_PIDS;
-  if ((marks & MARK_KEY_NAME) != 0) return STATE_NAMES;
-  return STATE_OUTSIDE;
-}
-
 int WriteFailed(const char* out_path) {
-  std::printf("Could not write %s: %s\n", out_path, std::strerror(errno));
-  return -1;
+  return PosixError("Could not write", out_path);
 }
 
 // Writes a line of the old file: its zero becomes the LF, one write.
@@ -40,19 +24,19 @@ int WriteLine(const char* text, FILE* out, const char* out_path) {
   return fputsL(text, out) == 0 ? 0 : WriteFailed(out_path);
 }
 
-// Writes one generated element line per reader of `table`, up to its first
-// VID of END_MARKER.
-int WriteElements(int state, const ReaderEntry* table, FILE* out,
+// Writes one generated element line of `array` per reader of `table`.
+int WriteElements(ReaderArray array, const ReaderEntry* table, FILE* out,
                   const char* out_path) {
   char element[ELEMENT_BUFFER_SIZE];
-  for (size_t i = 0; i < READER_SLOTS && table[i].VID != END_MARKER; i++) {
+  size_t n = CountReaders(table, READER_SLOTS);
+  for (size_t i = 0; i < n; i++) {
     const ReaderEntry& r = table[i];
-    if (state == STATE_NAMES)
+    if (array == ReaderArray::Names)
       std::snprintf(element, sizeof element, "\t\t<string>%.*s</string>",
                     static_cast<int>(NAME_SIZE - 1), r.Name);
     else
       std::snprintf(element, sizeof element, "\t\t<string>%#06x</string>",
-                    state == STATE_VIDS ? r.VID : r.PID);
+                    array == ReaderArray::VendorIDs ? r.VID : r.PID);
     if (WriteLine(element, out, out_path) != 0) return -1;
   }
   return 0;
@@ -62,10 +46,11 @@ int WriteElements(int state, const ReaderEntry* table, FILE* out,
 
 int RewritePListLines(LineSource* old, FILE* out, const char* out_path,
                       const ReaderEntry* table) {
-  int state = STATE_OUTSIDE;
+  // WriterState: the array the current line belongs to; none outside.
+  const ReaderArrayInfo* state = nullptr;
   size_t length;
   for (;;) {
-    if (state == STATE_OUTSIDE) {
+    if (state == nullptr) {
       const char* run = fSkipPlain(old, &length);
       if (length > 0 && std::fwrite(run, 1, length, out) != length)
         return WriteFailed(out_path);
@@ -73,23 +58,23 @@ int RewritePListLines(LineSource* old, FILE* out, const char* out_path,
     char* line = fgetsL(old, &length);
     if (line == nullptr) break;
     unsigned marks = LineMarks(line);
-    int key = KeyState(marks);
-    if (key != STATE_OUTSIDE) {
+    const ReaderArrayInfo* key = KeyArray(marks);
+    if (key != nullptr) {
       state = key;
       if (CopyLine(line, length, out, out_path) != 0) return -1;
       continue;
     }
-    bool opens = state != STATE_OUTSIDE && (marks & MARK_ARRAY_OPEN) != 0;
-    bool closes = state != STATE_OUTSIDE && (marks & MARK_ARRAY_CLOSE) != 0;
+    bool opens = state != nullptr && (marks & MARK_ARRAY_OPEN) != 0;
+    bool closes = state != nullptr && (marks & MARK_ARRAY_CLOSE) != 0;
     if (opens && (CopyLine(line, length, out, out_path) != 0 ||
-                  WriteElements(state, table, out, out_path) != 0))
+                  WriteElements(state->array, table, out, out_path) != 0))
       return -1;
     if (closes) {
       if (CopyLine(line, length, out, out_path) != 0) return -1;
-      state = STATE_OUTSIDE;
+      state = nullptr;
       continue;
     }
-    if (state == STATE_OUTSIDE && CopyLine(line, length, out, out_path) != 0)
+    if (state == nullptr && CopyLine(line, length, out, out_path) != 0)
       return -1;
   }
   return old->failed ? -1 : 0;

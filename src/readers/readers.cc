@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-ReaderEntry ExistingReaders[READER_SLOTS];
-
 void ResetReaderTable(ReaderEntry* table, size_t slots) {
   for (size_t i = 0; i < slots; i++) {
     table[i].PID = END_MARKER;

@@ -1,10 +1,11 @@
-// Reader tables: the reader record, the working table filled from the
-// driver list file, and the built-in table of Halvo readers.
+// Reader tables: the reader record, the built-in table of Halvo readers,
+// and what every table holds.
 //
-// Both tables are plain arrays walked by index. A table ends at its first
-// entry that carries END_MARKER: the list mode and reconciliation look at
-// PID, the rewriter at VID. The loader and reconciliation keep both fields
-// in step, so in every table the tool builds they end at the same index.
+// Tables are plain arrays walked by index. A table ends at its first entry
+// whose PID is END_MARKER, and every walk finds that end through
+// CountReaders. The loader and reconciliation give the VID of that entry
+// END_MARKER as well. The working table, filled from the driver list file,
+// belongs to the command-line driver, which hands it to the rest.
 #ifndef HALVO_READERS_READERS_H_
 #define HALVO_READERS_READERS_H_
 
@@ -33,10 +34,6 @@ struct ReaderEntry {
   char Name[NAME_SIZE];        // exactly as between the string tags
   char AltName[ALT_NAME_SIZE]; // also accepted as correct; often empty
 };
-
-// The working table: the readers of the driver list file in file order,
-// then those appended by reconciliation, then free entries.
-extern ReaderEntry ExistingReaders[READER_SLOTS];
 
 // The built-in Halvo readers, in the order in which missing ones are
 // reported and appended, followed by one end row.

@@ -28,7 +28,8 @@ int UpdateHalvoReaderToExisting(ReaderEntry* table, const ReaderEntry* builtin,
   size_t end = CountReaders(table, READER_SLOTS);
   int missing = 0;
   if (left_out != nullptr) *left_out = 0;
-  for (const ReaderEntry* row = builtin; row->PID != END_MARKER; row++) {
+  size_t rows = CountReaders(builtin, READER_SLOTS);
+  for (const ReaderEntry* row = builtin; row < builtin + rows; row++) {
     const ReaderEntry* found = FindReader(table, end, *row);
     if (found != nullptr) {
       ReportMismatch(*row, *found);

@@ -6,10 +6,10 @@
 
 #include "readers/readers.h"
 
-// For each row of `builtin` (up to its end row), in order, looks for the
-// first reader of `table` (up to its first PID of END_MARKER) with the
-// row's PID and VID. A reader found whose Name is neither the row's Name
-// nor its AltName, byte for byte, gets the line
+// For each row of `builtin` (its readers, as CountReaders finds them), in
+// order, looks for the first reader of `table` with the row's PID and VID.
+// A reader found whose Name is neither the row's Name nor its AltName,
+// byte for byte, gets the line
 //   "Name mismatch: %#06x - %#06x - '%s' or '%s' to '%s'"
 // and is left as it is. A row not found gets the line
 //   "Missing Reader: %#06x - %#06x - %s"
@@ -17,10 +17,9 @@
 //
 // `table` has READER_SLOTS entries, so it holds at most MAX_READERS
 // readers: a missing row that finds it full is reported all the same but
-// not appended, and counted in *left_out when that is given (else 0 there).
+// not appended, and counted in *left_out when that is given.
 // Returns the number of missing rows (0 to 12); never fails.
-int UpdateHalvoReaderToExisting(ReaderEntry* table = ExistingReaders,
-                                const ReaderEntry* builtin = HalvoReaders,
-                                int* left_out = nullptr);
+int UpdateHalvoReaderToExisting(ReaderEntry* table, const ReaderEntry* builtin,
+                                int* left_out);
 
 #endif  // HALVO_RECONCILE_RECONCILE_H_
