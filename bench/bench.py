@@ -19,8 +19,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import plistgen  # noqa: E402
+# The generator is the tests' own: the files measured are the files tested.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import driverlists  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLE = os.path.join(HERE, "..", "examples", "Info.plist")
@@ -62,14 +63,14 @@ def peak_kib(command, prepare=None):
 def files(folder, bulk):
     big = os.path.join(folder, "big.plist")
     with open(big, "w") as f:
-        f.write(plistgen.generate(random.Random(3), others=200, bulk=bulk, crlf=False)[0])
+        f.write(driverlists.generate(random.Random(3), others=200, bulk=bulk, crlf=False)[0])
     after = os.path.join(folder, "after.plist")
     with open(after, "w") as f:
-        f.write(plistgen.generate(random.Random(3), others=200, bulk=bulk, crlf=False,
+        f.write(driverlists.generate(random.Random(3), others=200, bulk=bulk, crlf=False,
                                   bulk_after=True)[0])
     many = os.path.join(folder, "many.plist")
     with open(many, "w") as f:
-        f.write(plistgen.generate(random.Random(2), others=1000, crlf=False)[0])
+        f.write(driverlists.generate(random.Random(2), others=1000, crlf=False)[0])
     small = os.path.join(folder, "example.plist")
     shutil.copy(EXAMPLE, small)
     mb = bulk // 1_000_000

@@ -11,21 +11,24 @@ import subprocess
 import sys
 import tempfile
 
-BENCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench")
+from driverlists import KEYS
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BENCH = os.path.join(HERE, "..", "bench")
 
 
 def main():
     binary = sys.argv[1]
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "gen.plist")
-        subprocess.run([sys.executable, os.path.join(BENCH, "plistgen.py"), out,
+        subprocess.run([sys.executable, os.path.join(HERE, "driverlists.py"), out,
                         "--readers", "1000", "--bulk", "300000"], check=True)
         with open(out, "rb") as f:
             data = f.read()
         assert data.index(b"<key>ifdVendorID</key>") > 300000, "bulk not before the arrays"
         assert b"\r" not in data
         plist = plistlib.loads(data)
-        sizes = {len(plist[k]) for k in ("ifdVendorID", "ifdProductID", "ifdFriendlyName")}
+        sizes = {len(plist[k]) for k in KEYS}
         assert len(sizes) == 1 and sizes.pop() >= 1000, sizes
     proc = subprocess.run([sys.executable, os.path.join(BENCH, "bench.py"), binary, "1",
                            "1000000"], capture_output=True, check=True)

@@ -19,8 +19,7 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-import plistgen  # noqa: E402
+import driverlists
 
 
 LOCK_WAIT_SECONDS = 10
@@ -64,9 +63,9 @@ def main():
     binary = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
     rng = random.Random(11)
-    text, readers = plistgen.generate(rng, others=500, bulk=300_000, crlf=False)
+    text, readers = driverlists.generate(rng, others=500, bulk=300_000, crlf=False)
     original = text.encode()
-    builtin = [(pid, vid) for pid, vid, _, _ in plistgen.HALVO]
+    builtin = [(pid, vid) for pid, vid, _, _ in driverlists.HALVO]
     present = {(r[0], r[1]) for r in readers}
     expected = [(r[0], r[1]) for r in readers] + [k for k in builtin if k not in present]
     with tempfile.TemporaryDirectory(prefix="halvo-concurrent-") as folder:

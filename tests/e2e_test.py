@@ -17,23 +17,16 @@ import sys
 import tempfile
 import unittest
 
+import driverlists
+from driverlists import HEAD, TAIL, doc, listing
+
 BINARY = None
 EXAMPLE = None
 DEFAULT_PATH = None  # the build's
 SANDBOX = None
 
 # (PID, VID, name) of the built-in readers, in table order.
-HALVO = [
-    (0x0341, "HALVO MERIDOX KEY 341"), (0x0352, "HALVO MERIDOX KEY 540"),
-    (0x0357, "HALVO MERIDOX KEY 540"), (0x0355, "HALVO MERIDOX KEY 310"),
-    (0x0359, "HALVO MERIDOX KEY 310"), (0x0362, "HALVO MERIDOX KEY 312"),
-    (0x0360, "HALVO MERIDOX KEY 312"), (0x0003, "HALVO HX615"),
-    (0x0635, "HALVO HX635"), (0x0645, "HALVO HX645"),
-    (0x0650, "HALVO MERIDOX 650"), (0x0680, "Halvo MERIDOX 680")]
-HALVO = [(pid, 0x2E5B, name) for pid, name in HALVO]
-
-HEAD = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n'
-TAIL = "</dict>\n</plist>\n"
+HALVO = [(pid, vid, name) for pid, vid, name, _ in driverlists.HALVO]
 
 
 def usage(program):
@@ -41,29 +34,9 @@ def usage(program):
             "\tOption -l for list all readers\n\tOption -c for check installation\n")
 
 
-def doc(readers, tail=TAIL, fmt="0x%04X"):
-    """A driver list file in the driver's own form."""
-    def array(key, values):
-        return ("\t<key>%s</key>\n\t<array>\n" % key +
-                "".join("\t\t<string>%s</string>\n" % v for v in values) +
-                "\t</array>\n")
-    return (HEAD + array("ifdVendorID", [fmt % r[1] for r in readers]) +
-            array("ifdProductID", [fmt % r[0] for r in readers]) +
-            array("ifdFriendlyName", [r[2] for r in readers]) + tail)
-
-
 def generated(readers, tail=TAIL):
     """The file the rewriter makes of doc(readers, tail) plus nothing else."""
     return doc(readers, tail, fmt="%#06x").replace("0x0000", "000000")
-
-
-def listing(readers):
-    return "   PID -    VID - Name\n" + "".join(
-        "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers)
-
-
-def hex6(n):
-    return "%#06x" % n if n else "000000"
 
 
 def missing_lines(rows):

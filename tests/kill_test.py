@@ -15,8 +15,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-import plistgen  # noqa: E402
+import driverlists
 
 LEFTOVER = re.compile(r"^Info\.plist(\.backup)?(\.[A-Za-z0-9]{6})?$")
 
@@ -34,7 +33,7 @@ def main():
     binary = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 40
     rng = random.Random(7)
-    text, _ = plistgen.generate(rng, others=800, bulk=4_000_000, crlf=False)
+    text, _ = driverlists.generate(rng, others=800, bulk=4_000_000, crlf=False)
     old = text.encode()
     work = tempfile.mkdtemp(prefix="halvo-kill-")
     folder = os.path.join(work, "d")

@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 
+from driverlists import HEAD, doc
+
 ACCEPTED, PARSE_ERROR = 0, 2
 
 
@@ -21,20 +23,11 @@ def sandbox(script, *args):
     return proc.returncode, proc.stdout
 
 
-def array(key, values):
-    return ["\t<key>%s</key>" % key, "\t<array>"] + \
-        ["\t\t<string>%s</string>" % v for v in values] + ["\t</array>"]
-
-
 def many_readers(count):
     """A driver list in the driver's own form with `count` other readers."""
-    ids = range(1, count + 1)
-    lines = ['<?xml version="1.0" encoding="UTF-8"?>', '<plist version="1.0">', "<dict>",
-             "\t<key>CFBundleExecutable</key>", "\t<string>libccid.so</string>"]
-    lines += array("ifdVendorID", ["0x072F"] * count)
-    lines += array("ifdProductID", ["0x%04X" % i for i in ids])
-    lines += array("ifdFriendlyName", ["Korvane CardPort %d" % i for i in ids])
-    return ("\n".join(lines + ["</dict>", "</plist>"]) + "\n").encode()
+    return doc([(i, 0x072F, "Korvane CardPort %d" % i) for i in range(1, count + 1)],
+               head=HEAD + "\t<key>CFBundleExecutable</key>\n\t<string>libccid.so</string>\n"
+               ).encode()
 
 
 def installed(binary, folder, name, data):

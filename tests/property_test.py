@@ -6,53 +6,14 @@ the rewritten file.
 Usage: property_test.py PATH-TO-halvo-readers [CASES] [SEED]
 """
 import os
-import plistlib
 import random
 import shutil
 import subprocess
 import sys
 import tempfile
-from xml.sax.saxutils import unescape
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-import plistgen  # noqa: E402
-
-KEYS = ["ifdVendorID", "ifdProductID", "ifdFriendlyName"]
-ENTITIES = {"&quot;": '"', "&apos;": "'"}
-
-
-def run(binary, *args):
-    proc = subprocess.run([binary] + list(args), capture_output=True, check=False)
-    return proc.stdout.decode(), proc.returncode
-
-
-def hex6(n):
-    return "%#06x" % n if n else "000000"
-
-
-def expected_reconciliation(readers):
-    """The report lines and the readers to append, found independently."""
-    lines, missing = [], []
-    for pid, vid, name, alt in plistgen.HALVO:
-        found = next((r for r in readers + missing if r[0] == pid and r[1] == vid), None)
-        if found is None:
-            lines.append("Missing Reader: %s - %s - %s\n" % (hex6(pid), hex6(vid), name))
-            missing.append((pid, vid, name))
-        elif found[2] not in (name, alt):
-            lines.append("Name mismatch: %s - %s - '%s' or '%s' to '%s'\n"
-                         % (hex6(pid), hex6(vid), name, alt, found[2]))
-    return "".join(lines), missing
-
-
-def decoded(readers):
-    return [(pid, vid, unescape(name, ENTITIES)) for pid, vid, name in readers]
-
-
-def plist_readers(data):
-    plist = plistlib.loads(data)
-    assert len({len(plist[k]) for k in KEYS}) == 1, "arrays differ in length"
-    return plist, [(int(p, 16), int(v, 16), n) for v, p, n in
-                   zip(plist["ifdVendorID"], plist["ifdProductID"], plist["ifdFriendlyName"])]
+import driverlists
+from driverlists import KEYS, decoded, expected_reconciliation, listing, plist_readers, run
 
 
 def check_case(binary, folder, text, readers):
@@ -65,8 +26,7 @@ def check_case(binary, folder, text, readers):
 
     out, status = run(binary, "-l", path)
     assert status == 0, out
-    assert out == "   PID -    VID - Name\n" + "".join(
-        "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers), out
+    assert out == listing(readers), out
 
     report, missing = expected_reconciliation(readers)
     out, status = run(binary, "-c", path)
@@ -103,7 +63,7 @@ def main():
     failed = 0
     for i in range(cases):
         folder = tempfile.mkdtemp(prefix="halvo-prop-")
-        text, readers = plistgen.generate(rng)
+        text, readers = driverlists.generate(rng)
         try:
             check_case(binary, folder, text, readers)
         except AssertionError as e:

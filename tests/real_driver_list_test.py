@@ -16,7 +16,7 @@ import sys
 import tempfile
 from xml.sax.saxutils import unescape
 
-from property_test import ENTITIES, expected_reconciliation, hex6, plist_readers, run
+from driverlists import ENTITIES, expected_reconciliation, plist_readers, run
 
 # A reader array, from its key line through its closing line.
 ARRAY = re.compile(r"[^\n]*<key>ifd(VendorID|ProductID|FriendlyName)</key>\n"

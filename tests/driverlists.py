@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Generates driver list files in the CCID driver's own form, for the
-property test and the benchmark.
+"""Driver list files for the tests and the benchmark: the built-in readers,
+the files the tests write by hand, the files generated at random, and what
+the tool must print of them. The one home of each; bench/ and every test
+import it.
 
 generate(rng, ...) returns (text, readers): the file's text and its readers
 as (pid, vid, name as written in the file), in file order.
 
-Command line: plistgen.py OUT --readers N [--bulk BYTES] [--seed S]
+Command line: driverlists.py OUT --readers N [--bulk BYTES] [--seed S]
 """
 import argparse
+import plistlib
 import random
+import subprocess
+from xml.sax.saxutils import unescape
 
-# The built-in readers: (pid, vid, name, alternative name).
+# The built-in readers, in table order: (pid, vid, name, alternative name).
 HALVO = [
     (0x0341, 0x2E5B, "HALVO MERIDOX KEY 341", ""),
     (0x0352, 0x2E5B, "HALVO MERIDOX KEY 540", "KY540"),
@@ -25,6 +30,70 @@ HALVO = [
     (0x0650, 0x2E5B, "HALVO MERIDOX 650", ""),
     (0x0680, 0x2E5B, "Halvo MERIDOX 680", ""),
 ]
+
+# The three reader arrays' keys, in file order.
+KEYS = ["ifdVendorID", "ifdProductID", "ifdFriendlyName"]
+# The entities plistlib decodes and the tool keeps as they stand.
+ENTITIES = {"&quot;": '"', "&apos;": "'"}
+
+HEAD = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n'
+TAIL = "</dict>\n</plist>\n"
+
+
+def doc(readers, tail=TAIL, fmt="0x%04X", head=HEAD):
+    """A driver list file in the driver's own form, of (pid, vid, name)."""
+    def array(key, values):
+        return ("\t<key>%s</key>\n\t<array>\n" % key +
+                "".join("\t\t<string>%s</string>\n" % v for v in values) +
+                "\t</array>\n")
+    return (head + array(KEYS[0], [fmt % r[1] for r in readers]) +
+            array(KEYS[1], [fmt % r[0] for r in readers]) +
+            array(KEYS[2], [r[2] for r in readers]) + tail)
+
+
+def hex6(n):
+    """An ID as the tool prints it, "%#06x"."""
+    return "%#06x" % n if n else "000000"
+
+
+def listing(readers):
+    """What -l prints of (pid, vid, name)."""
+    return "   PID -    VID - Name\n" + "".join(
+        "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers)
+
+
+def run(binary, *args):
+    """Runs the tool: (stdout, exit status)."""
+    proc = subprocess.run([binary] + list(args), capture_output=True, check=False)
+    return proc.stdout.decode(), proc.returncode
+
+
+def expected_reconciliation(readers):
+    """The report lines and the readers to append, found independently."""
+    lines, missing = [], []
+    for pid, vid, name, alt in HALVO:
+        found = next((r for r in readers + missing if r[0] == pid and r[1] == vid), None)
+        if found is None:
+            lines.append("Missing Reader: %s - %s - %s\n" % (hex6(pid), hex6(vid), name))
+            missing.append((pid, vid, name))
+        elif found[2] not in (name, alt):
+            lines.append("Name mismatch: %s - %s - '%s' or '%s' to '%s'\n"
+                         % (hex6(pid), hex6(vid), name, alt, found[2]))
+    return "".join(lines), missing
+
+
+def decoded(readers):
+    """The readers with their names as plistlib reads them."""
+    return [(pid, vid, unescape(name, ENTITIES)) for pid, vid, name in readers]
+
+
+def plist_readers(data):
+    """The file read by plistlib: (the whole dictionary, its readers)."""
+    plist = plistlib.loads(data)
+    assert len({len(plist[k]) for k in KEYS}) == 1, "arrays differ in length"
+    return plist, [(int(p, 16), int(v, 16), n) for v, p, n in
+                   zip(plist[KEYS[0]], plist[KEYS[1]], plist[KEYS[2]])]
+
 
 MAKERS = ["Korvane", "Tessaline", "Gemvault", "Ostrava Micro", "Vasquez &amp; Reed",
           "Pinecrest", "Athelon &lt;EU&gt;"]
@@ -104,9 +173,8 @@ def generate(rng, others=None, bulk=0, crlf=None, bulk_after=False):
     lines += other_keys(rng)
     if bulk and not bulk_after:
         lines += comment_block(rng, bulk)
-    arrays = [("ifdVendorID", [hex_id(rng, r[1]) for r in readers]),
-              ("ifdProductID", [hex_id(rng, r[0]) for r in readers]),
-              ("ifdFriendlyName", [r[2] for r in readers])]
+    arrays = zip(KEYS, [[hex_id(rng, r[1]) for r in readers],
+                        [hex_id(rng, r[0]) for r in readers], [r[2] for r in readers]])
     for key, values in arrays:
         lines.append("\t<key>%s</key>" % key)
         if rng.random() < 0.2:
