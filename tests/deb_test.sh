@@ -45,7 +45,8 @@ for field in "Section: admin" "Priority: optional" "Enhances: libccid" \
   grep -q "^ $field" <<<"$control" || fail "control lacks '$field'"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./triggers)" = \
-  "interest-noawait $drivers" ] || fail "trigger"
+  "interest-noawait $drivers
+interest-noawait /etc/libccid_Info.plist" ] || fail "triggers"
 lintian --fail-on error,warning "$changes" 2>/dev/null || fail "lintian: $(lintian "$changes" 2>&1)"
 mkdir "$work/rebuild"
 dpkg-source -x "$work"/pkg/*.dsc "$work/rebuild/src" >/dev/null 2>&1
@@ -104,7 +105,10 @@ cp /usr/bin/halvo-readers tool
 run again.log dpkg -i halvo-readers.deb
 cmp -s "$live" installed.plist || fail "a reinstall changed the list"
 restarts ""
-run upgrade.log dpkg -i libccid-up.deb
+# As apt upgrades: the new list, a conffile, is put in place only by
+# the configure step, after the trigger the unpack step set off.
+run upgrade.log dpkg --unpack libccid-up.deb
+run configure.log dpkg --configure libccid
 grep -q "Later Reader" "$etc" || fail "the upgrade did not bring its stock list"
 generated; restarts "try-restart pcscd.service"
 cp "$live" upgraded.plist && rm "$live"
