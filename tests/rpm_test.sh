@@ -27,9 +27,9 @@ lint=$(rpmlint -r "$top/packaging/rpm/halvo-readers.rpmlintrc" "$work"/pkg/*.rpm
 list=$(pkg-config --variable=usbdropdir libpcsclite)/ifd-ccid.bundle/Contents/Info.plist
 
 # The stand-in CCID package, version 1 with the real list, version 2 with
-# one reader named otherwise.
+# one line more.
 cp "$real" "$work/root/v1.plist"
-sed '0,/<string>ACS ACR 38U-CCID</s//<string>ACS ACR 38U-CCID v2</' "$real" > "$work/root/v2.plist"
+sed '0,/<dict>/s//<dict>\n\t<!-- version 2 -->/' "$real" > "$work/root/v2.plist"
 cat > "$work/ccid.spec" <<'SPEC'
 Name: pcsc-lite-ccid
 Version: %{ccid_version}
@@ -67,7 +67,7 @@ halvo-readers -c > check.log || fail "readers missing after the install: $(cat c
 cmp -s "$list.backup" v1.plist || fail "the backup is not the original"
 restarts "try-restart pcscd.service"
 run update.log $rpm -U ccid-2.rpm
-grep -q "ACS ACR 38U-CCID v2" "$list" || fail "the update did not bring its list"
+grep -q "<!-- version 2 -->" "$list" || fail "the update did not bring its list"
 halvo-readers -c > check.log || fail "the trigger did not add the readers: $(cat check.log)"
 restarts "try-restart pcscd.service"
 cp "$list" updated.plist
