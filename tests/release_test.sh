@@ -4,10 +4,11 @@
 # every file in it is root's, at the last commit's time; unpacked outside
 # git, it builds and runs with the README's command and passes the tests
 # that need neither root nor packages.
-# Usage: release_test.sh SANDBOX-SCRIPT WORK-FOLDER
+# Usage: release_test.sh SANDBOX-SCRIPT WORK-FOLDER PROJECT-VERSION
 set -euo pipefail
 sandbox=$(realpath "$1")
 work=$(realpath -m "$2")
+version=$3  # CMake's own reading of its project version
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "FAILED: $*"; exit 1; }
 git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
@@ -15,7 +16,6 @@ git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
 
 rm -rf "$work" && mkdir -p "$work"
 tarball=$(bash "$top/packaging/dist.sh" "$work" | tail -n 1)
-version=$(sed -n 's/^project(halvo-readers VERSION \([0-9.]*\) .*/\1/p' "$top/CMakeLists.txt")
 debian=$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p' "$top/packaging/debian/changelog")
 rpm=$(sed -n 's/^Version: *//p' "$top/packaging/rpm/halvo-readers.spec")
 [ "$tarball" = "$work/halvo-readers-$version.tar.gz" ] && [ "$debian" = "$version" ] &&

@@ -47,8 +47,8 @@ int CheckInstallation(ReaderEntry* table);
 // Prints "Installing" and the reconciliation lines; when readers are
 // missing, appends them to `table` and rewrites the driver list file at
 // `path` from it (keeping the old one at `backup_path`), the file described
-// by `loaded`. Returns STATUS_OK when
-// nothing was missing or the new file is in place. Returns STATUS_FAILED,
+// by `loaded`. Returns STATUS_OK when nothing was missing or the new file
+// is in place. Returns STATUS_FAILED,
 // having written nothing, when the missing readers would take the table
 // past MAX_READERS (the message gives the file's count and how many would
 // not fit); and with the failing function's line when the rewrite failed.
