@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "driverlist/driverlist.h"
+#include "driverlist/load.h"
 #include "reconcile/reconcile.h"
 #include "test_util.h"
 

@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -DHALVO_WERROR=ON
+cmake -S . -B build -DHALVO_WERROR=ON -DHALVO_REQUIRE_TESTS=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
-cmake -S . -B build-sanitize -DHALVO_WERROR=ON -DHALVO_SANITIZE=ON -DHALVO_AVX2=OFF
+cmake -S . -B build-sanitize -DHALVO_WERROR=ON -DHALVO_REQUIRE_TESTS=ON -DHALVO_SANITIZE=ON -DHALVO_AVX2=OFF
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

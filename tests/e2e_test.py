@@ -298,10 +298,11 @@ ODD_REWRITTEN = (
 
 
 class InstallTest(unittest.TestCase):
-    def install(self, content, args=("-i",), **kw):
+    def install(self, content, args=("-i",), at=None, **kw):
+        """Installs into Info.plist in a new folder, named `at` from there."""
         folder = Folder(self)
         path = folder.file("Info.plist", content)
-        out, status, err = run(list(args) + [path], **kw)
+        out, status, err = run(list(args) + [at or path], cwd=folder.path, **kw)
         return folder, path, out, status
 
     def test_rewrites(self):
@@ -316,10 +317,12 @@ class InstallTest(unittest.TestCase):
              "Installing\nName mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' "
              "or '' to 'Old name'\n" + missing_lines([1]),
              generated([(0x0341, 0x2E5B, "Old name")] + HALVO[2:] + [HALVO[1]])),
+            ("longest path", doc(OTHERS), installing(range(12)),
+             generated(OTHERS + HALVO), "./" * 2039 + "Info.plist"),
         ]
-        for name, content, lines, expected in cases:
+        for name, content, lines, expected, *at in cases:
             with self.subTest(name):
-                folder, path, out, status = self.install(content)
+                folder, path, out, status = self.install(content, at=at and at[0])
                 self.assertEqual((out, status), (lines, 0))
                 self.assertEqual(read(path), expected)
                 self.assertEqual(read_bytes(path + ".backup"), content.encode())
@@ -464,7 +467,7 @@ class InstallTest(unittest.TestCase):
              r"Could not move the new file into place at \{path\}: "
              r"Device or resource busy\n"),
             ("link refused, copy fails part-way", copy_fails_part_way, None,
-             r"Could not write \{path\}\.backup\.[A-Za-z0-9]{6}: File too large\n"),
+             r"Could not write %s: File too large\n" % temp),
         ]
         for name, arrange, preexec, message in cases:
             with self.subTest(name):

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/lines.h"
 #include "test_util.h"
 
 namespace {

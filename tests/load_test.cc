@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/load.h"
 #include "test_util.h"
 
 namespace {

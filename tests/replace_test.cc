@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/load.h"
+#include "driverlist/replace.h"
 #include "test_util.h"
 
 namespace {

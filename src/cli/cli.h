@@ -6,8 +6,9 @@
 
 #include <cstddef>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/load.h"
 #include "driverlist/platform.h"
+#include "driverlist/replace.h"
 
 // The run modes; a run without arguments installs.
 constexpr int MODE_LIST = 0;

@@ -1,8 +1,7 @@
-// Whether a path still names the file that was loaded: the lock, the load
-// and the install all ask it, and all ask it here.
-#include <sys/stat.h>
+#include "driverlist/identity.h"
 
-#include "driverlist/driverlist.h"
+#include <fcntl.h>
+
 #include "driverlist/platform.h"
 
 FileIdentity IdentityOf(const struct stat& st) {
@@ -21,9 +20,9 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b, bool unchanged) {
           a.mtime.tv_nsec == b.mtime.tv_nsec);
 }
 
-int IdentityAtPath(const char* path, FileIdentity* id) {
+int IdentityAt(int dir, const char* name, FileIdentity* id) {
   struct stat st;
-  if (stat(path, &st) != 0) return -1;
+  if (fstatat(dir, name, &st, 0) != 0) return -1;
   *id = IdentityOf(st);
   return 0;
 }
@@ -31,6 +30,6 @@ int IdentityAtPath(const char* path, FileIdentity* id) {
 bool StillAtPath(int fd, const char* path) {
   struct stat held;
   FileIdentity named;
-  return fstat(fd, &held) == 0 && IdentityAtPath(path, &named) == 0 &&
+  return fstat(fd, &held) == 0 && IdentityAt(AT_FDCWD, path, &named) == 0 &&
          SameFile(IdentityOf(held), named, false);
 }

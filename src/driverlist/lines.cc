@@ -10,19 +10,6 @@
 #include "driverlist/lines.h"
 #include "driverlist/platform.h"
 
-int FileHolder::Close() {
-  FILE* f = file;
-  file = nullptr;
-  return std::fclose(f) == 0 ? 0 : -1;
-}
-
-int PosixError(const char* step, const char* path) {
-  int err = errno;
-  std::printf("%s %s: %s\n", step, path, std::strerror(err));
-  errno = err;
-  return -1;
-}
-
 const ReaderArrayInfo* KeyArray(unsigned marks) {
   for (const ReaderArrayInfo& info : READER_ARRAYS)
     if ((marks & info.mark) != 0) return &info;

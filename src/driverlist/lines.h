@@ -1,6 +1,6 @@
 // The line layer under the driver list: a file read line by line through a
-// block buffer, the marker texts a line may hold, the three reader arrays
-// those markers name, and the one message for a failed system call.
+// block buffer, the marker texts a line may hold, and the three reader
+// arrays those markers name.
 //
 // Lines end in LF; a CR anywhere in a line is dropped on reading; no line
 // holds more than MAX_LINE_LENGTH bytes (CRs aside) or a NUL: such a line is
@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <iterator>
 #include <string_view>
+
+#include "driverlist/files.h"
 
 inline constexpr char PLIST_VID_Marker[] = "<key>ifdVendorID</key>";
 inline constexpr char PLIST_PID_Marker[] = "<key>ifdProductID</key>";
@@ -90,25 +92,6 @@ static_assert(ArrayTableInOrder(), "indexed by ReaderArray; keys share KEY_PREFI
 
 // The array whose key is the first among `marks`, or nullptr for none.
 const ReaderArrayInfo* KeyArray(unsigned marks);
-
-// Prints "STEP PATH: REASON", REASON being the system's text for errno, as
-// every failed system call is reported. Returns -1; errno is kept.
-int PosixError(const char* step, const char* path);
-
-// Owns a FILE* so that every path closes it. The write path closes it
-// itself with Close(), which reports the result.
-struct FileHolder {
-  FILE* file = nullptr;
-  FileHolder() = default;
-  explicit FileHolder(FILE* f) : file(f) {}
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
-  ~FileHolder() {
-    if (file != nullptr) std::fclose(file);
-  }
-  // Closes the file; returns 0, or -1 with errno set when fclose failed.
-  int Close();
-};
 
 // A file read line by line through a block buffer of its own. About
 // 128 KiB: give it static storage.

@@ -1,3 +1,6 @@
+#include "driverlist/load.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -6,7 +9,7 @@
 #include <iterator>
 #include <utility>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/lock.h"
 
 namespace {
 
@@ -208,19 +211,9 @@ int ReadPListArray(ReaderArray array, LineSource* in, ReaderEntry* table,
   return -1;
 }
 
-int FillExistingReaders(const char* path, ReaderEntry* table,
-                        FileIdentity* loaded, FileHolder* lock) {
-  FileHolder f;
-  if (lock != nullptr) {
-    if (OpenLocked(path, &f) != 0) return -1;
-  } else if ((f.file = std::fopen(path, "r")) == nullptr) {
-    std::printf("File could not be opened %s\n", path);
-    return -1;
-  }
-  struct stat st;
-  if (fstat(fileno(f.file), &st) != 0) return PosixError("Could not read", path);
+int ReadReaderArrays(FILE* file, const char* path, ReaderEntry* table) {
   LineSource& in = LoadSource;
-  StartLineSource(&in, f.file, path);
+  StartLineSource(&in, file, path);
   size_t counts[std::size(READER_ARRAYS)] = {};
   for (const ReaderArrayInfo& info : READER_ARRAYS) {
     size_t* count = &counts[static_cast<size_t>(info.array)];
@@ -237,6 +230,17 @@ int FillExistingReaders(const char* path, ReaderEntry* table,
                 path, counts[0], counts[1], counts[2]);
     return -1;
   }
+  return 0;
+}
+
+int FillExistingReaders(const char* path, ReaderEntry* table,
+                        FileIdentity* loaded, FileHolder* lock) {
+  FileHolder f;
+  struct stat st;
+  if (OpenDriverList(AT_FDCWD, path, path, &f, &st) != 0 ||
+      (lock != nullptr && LockDriverList(path, &f, &st) != 0) ||
+      ReadReaderArrays(f.file, path, table) != 0)
+    return -1;
   if (loaded != nullptr) *loaded = IdentityOf(st);
   if (lock != nullptr) std::swap(lock->file, f.file);
   return 0;

@@ -1,8 +1,9 @@
-// Serializes installs on one driver list file: each holds an exclusive
-// advisory lock on the file from before it loads it until its new file is
-// in place. The lock is on the file itself, so a waiter that wins it after
-// an install must make sure the path still names that file: the install's
-// rename has put another one there.
+// The lock is on the file itself, so a waiter that wins it after an install
+// must make sure the path still names that file: the install's rename has
+// put another one there.
+#include "driverlist/lock.h"
+
+#include <fcntl.h>
 #include <sys/file.h>
 
 #include <cerrno>
@@ -10,13 +11,14 @@
 #include <ctime>
 #include <utility>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/identity.h"
 
 namespace {
 
 constexpr long NANOSECONDS_PER_MILLISECOND = 1000000L;
 constexpr long MILLISECONDS_PER_SECOND = 1000L;
-// Each attempt that finds the file locked, or replaced, waits one poll.
+// Each attempt that finds the file locked waits one poll; one that finds
+// it replaced opens the new file at once, and counts as an attempt too.
 constexpr long LOCK_ATTEMPTS =
     LOCK_WAIT_SECONDS * MILLISECONDS_PER_SECOND / LOCK_POLL_MILLISECONDS;
 
@@ -48,22 +50,18 @@ int GiveUp(const char* path) {
 
 }  // namespace
 
-int OpenLocked(const char* path, FileHolder* out) {
+int LockDriverList(const char* path, FileHolder* file, struct stat* st) {
   long attempts = LOCK_ATTEMPTS;
   for (;;) {
-    FileHolder f(std::fopen(path, "r"));
-    if (f.file == nullptr) {
-      std::printf("File could not be opened %s\n", path);
-      return -1;
-    }
-    if (WaitForLock(fileno(f.file), &attempts) != 0) {
+    if (WaitForLock(fileno(file->file), &attempts) != 0) {
       if (errno == EWOULDBLOCK) return GiveUp(path);
       return PosixError("Could not lock", path);
     }
-    if (StillAtPath(fileno(f.file), path)) {
-      std::swap(out->file, f.file);
-      return 0;
-    }
+    if (StillAtPath(fileno(file->file), path)) return 0;
     if (attempts-- <= 0) return GiveUp(path);
+    FileHolder again;
+    if (OpenToRead(AT_FDCWD, path, &again, st) != 0)
+      return PosixError("Could not open", path);
+    std::swap(file->file, again.file);
   }
 }

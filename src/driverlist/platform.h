@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 
 #if defined(__x86_64__)
@@ -47,6 +48,28 @@ inline int FlushToDisk(int fd) {
   if (fcntl(fd, F_FULLFSYNC) == 0) return 0;
 #endif
   return fsync(fd);
+}
+
+// Opens the folder `path` to work on names in it. Where it cannot be read
+// (mode 0300, say), it is opened for search alone where the system allows
+// that: names in it can still be made, linked and renamed, but it cannot be
+// flushed. Returns the descriptor, with *read_error 0 when the folder could
+// be read and else why not; or -1 with errno set.
+inline int OpenFolder(const char* path, int* read_error) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  *read_error = fd < 0 ? errno : 0;
+#if defined(O_PATH)
+  constexpr int SEARCH_ONLY = O_PATH;  // Linux
+#elif defined(O_SEARCH)
+  constexpr int SEARCH_ONLY = O_SEARCH;
+#endif
+#if defined(O_PATH) || defined(O_SEARCH)
+  if (fd < 0 && *read_error == EACCES) {
+    fd = open(path, SEARCH_ONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) errno = *read_error;
+  }
+#endif
+  return fd;
 }
 
 #if defined(__x86_64__)

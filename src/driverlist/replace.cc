@@ -1,43 +1,95 @@
-// The install's file handling: nothing reaches the driver list path but a
-// complete, flushed and checked file, by one rename.
+// Every step works on names in the target's folder, opened once: a folder
+// renamed meanwhile cannot send a step elsewhere, and no name is longer
+// than the backup's.
+#include "driverlist/replace.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
-#include "driverlist/driverlist.h"
+#include "driverlist/files.h"
+#include "driverlist/load.h"
 #include "driverlist/platform.h"
+#include "driverlist/rewrite.h"
 
 namespace {
 
-// About 128 KiB: kept off the stack.
+// About 128 KiB each: kept off the stack. The new file goes out through
+// the write buffer, so a big driver list file takes few system calls.
 LineSource RewriteSource;
+char WriteBuffer[READ_BLOCK_SIZE];
 
 constexpr size_t PATH_SIZE = PATH_BUFFER_SIZE;
 static_assert(PATH_SIZE >= PATH_MAX);
-inline constexpr char TEMP_ENDING[] = ".XXXXXX";  // mkstemp's pattern
 constexpr mode_t PERMISSION_BITS = 07777;
+// Private until it is given the old file's mode.
+constexpr mode_t TEMP_MODE = 0600;
 
-// Removes a temporary file unless it was renamed into place.
-struct TempFile {
+// A temporary name is the target's followed by a dot and letters: exactly
+// as long as the backup's, so it fits wherever the backup's does.
+inline constexpr char TEMP_ENDING[] = ".XXXXXX";
+static_assert(sizeof TEMP_ENDING == sizeof BACKUP_SUFFIX);
+constexpr size_t TEMP_LETTERS = sizeof TEMP_ENDING - 2;
+inline constexpr char TEMP_ALPHABET[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr uint64_t ALPHABET_SIZE = sizeof TEMP_ALPHABET - 1;
+// Names tried, each found taken, before giving up (as mkstemp does).
+constexpr int TEMP_NAME_ATTEMPTS = 1000;
+// Knuth's MMIX linear congruential generator; its low bits are the weakest.
+constexpr uint64_t LCG_MULTIPLIER = 6364136223846793005ULL;
+constexpr uint64_t LCG_INCREMENT = 1442695040888963407ULL;
+constexpr int LCG_DROPPED_BITS = 16;
+constexpr int SECONDS_SHIFT = 30, PID_SHIFT = 40;
+
+// The target's folder, open for the whole install; its path is for
+// messages. Nothing is written through it, so its close loses nothing.
+struct Folder {
+  int fd = -1;
+  int read_error = 0;  // why it could not be read: it cannot be flushed
   char path[PATH_SIZE] = "";
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// A temporary file in the folder, removed unless it was renamed into place.
+struct TempFile {
+  int dir = -1;
+  char path[PATH_SIZE] = "";  // for messages
+  const char* name = "";      // in the folder: the end of `path`
   bool active = false;
   TempFile() = default;
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
-    if (active) unlink(path);
+    if (active) unlinkat(dir, name, 0);
   }
 };
 
-int FormatPath(char* out, const char* path, const char* ending) {
+const char* BaseName(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+// Writes `path` followed by `ending` to `out`; false when it does not fit.
+bool Fits(char* out, const char* path, const char* ending) {
   int n = std::snprintf(out, PATH_SIZE, "%s%s", path, ending);
-  if (n >= 0 && static_cast<size_t>(n) < PATH_SIZE) return 0;
+  return n >= 0 && static_cast<size_t>(n) < PATH_SIZE;
+}
+
+int FormatPath(char* out, const char* path, const char* ending) {
+  if (Fits(out, path, ending)) return 0;
   std::printf("Path too long: %s%s\n", path, ending);
   return -1;
 }
@@ -57,12 +109,67 @@ int ResolveTarget(const char* path, const char* backup_path, char* target,
   return FormatPath(backup, target, BACKUP_SUFFIX);
 }
 
-// Makes an empty private file beside `beside` with the mode, owner and
-// group of `old`, open for writing in *out.
-int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
+int OpenTargetFolder(const char* target, Folder* folder) {
+  if (FormatPath(folder->path, target, "") != 0) return -1;
+  char* slash = std::strrchr(folder->path, '/');
+  if (slash == nullptr)
+    std::strcpy(folder->path, ".");
+  else
+    slash[slash == folder->path ? 1 : 0] = '\0';
+  folder->fd = OpenFolder(folder->path, &folder->read_error);
+  if (folder->fd < 0) return PosixError("Could not open the folder", folder->path);
+  return 0;
+}
+
+// Writes TEMP_LETTERS letters at `letters`: others on every call, and in
+// every process.
+void PickLetters(char* letters) {
+  static uint64_t state = 0;
+  if (state == 0) {
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) now = timespec{};
+    state = (static_cast<uint64_t>(now.tv_sec) << SECONDS_SHIFT) ^
+            static_cast<uint64_t>(now.tv_nsec) ^
+            (static_cast<uint64_t>(getpid()) << PID_SHIFT);
+  }
+  state = state * LCG_MULTIPLIER + LCG_INCREMENT;
+  uint64_t v = state >> LCG_DROPPED_BITS;
+  for (size_t i = 0; i < TEMP_LETTERS; i++, v /= ALPHABET_SIZE)
+    letters[i] = TEMP_ALPHABET[v % ALPHABET_SIZE];
+}
+
+// Calls `attempt` with fresh temporary names beside `target` in `folder`
+// until one is not taken. Returns what `attempt` returned, or -1 with errno
+// EEXIST when every name was taken; errno is kept from `attempt`.
+template <typename Attempt>
+int TryTempNames(const Folder& folder, const char* target, TempFile* temp,
+                 Attempt attempt) {
+  if (!Fits(temp->path, target, TEMP_ENDING)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  temp->dir = folder.fd;
+  temp->name = BaseName(temp->path);
+  char* letters = temp->path + std::strlen(temp->path) - TEMP_LETTERS;
+  for (int i = 0; i < TEMP_NAME_ATTEMPTS; i++) {
+    PickLetters(letters);
+    int result = attempt(temp->name);
+    if (result >= 0 || errno != EEXIST) return result;
+  }
+  return -1;
+}
+
+// Makes an empty private file beside `target` with the mode, owner and
+// group of `old`, open for writing in *out through `buffer`
+// (READ_BLOCK_SIZE bytes), or unbuffered without one. Messages name
+// `beside` for its creation.
+int CreateTemp(const Folder& folder, const char* target, const char* beside,
+               const struct stat& old, char* buffer, TempFile* temp,
                FileHolder* out) {
-  if (FormatPath(temp->path, beside, TEMP_ENDING) != 0) return -1;
-  int fd = mkstemp(temp->path);
+  int fd = TryTempNames(folder, target, temp, [&](const char* name) {
+    return openat(folder.fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  TEMP_MODE);
+  });
   if (fd < 0) return PosixError("Could not create a temporary file beside", beside);
   temp->active = true;
   out->file = fdopen(fd, "w");
@@ -72,10 +179,10 @@ int CreateTemp(const char* beside, const struct stat& old, TempFile* temp,
     errno = err;
     return PosixError("Could not open", temp->path);
   }
-  // Large writes: a big driver list file goes out in few system calls.
-  if (std::setvbuf(out->file, nullptr, _IOFBF, READ_BLOCK_SIZE) != 0)
+  if (std::setvbuf(out->file, buffer, buffer != nullptr ? _IOFBF : _IONBF,
+                   buffer != nullptr ? READ_BLOCK_SIZE : 0) != 0)
     return PosixError("Could not open", temp->path);
-  // Only root may give a file away; others keep what mkstemp gave them.
+  // Only root may give a file away; others keep what they created.
   if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
       (errno != EPERM || geteuid() == 0))
     return PosixError("Could not set the owner of", temp->path);
@@ -94,10 +201,14 @@ int FinishTemp(TempFile* temp, FileHolder* out) {
 }
 
 // Loads the new file again: it must hold exactly the readers of `table`.
-int VerifyNewFile(const char* temp_path, const ReaderEntry* table) {
+int VerifyNewFile(const Folder& folder, const TempFile& temp,
+                  const ReaderEntry* table) {
   static ReaderEntry reloaded[READER_SLOTS];
   ResetReaderTable(reloaded, READER_SLOTS);
-  if (FillExistingReaders(temp_path, reloaded) == 0) {
+  FileHolder f;
+  struct stat st;
+  if (OpenDriverList(folder.fd, temp.name, temp.path, &f, &st) == 0 &&
+      ReadReaderArrays(f.file, temp.path, reloaded) == 0) {
     size_t n = CountReaders(table, READER_SLOTS);
     bool same = CountReaders(reloaded, READER_SLOTS) == n;
     for (size_t i = 0; same && i < n; i++)
@@ -107,15 +218,17 @@ int VerifyNewFile(const char* temp_path, const ReaderEntry* table) {
     if (same) return 0;
   }
   std::printf("%s: the rewritten file does not hold the expected readers.\n",
-              temp_path);
+              temp.path);
   return -1;
 }
 
-// Copies the whole of `old` into a new, flushed file beside `backup`.
-int CopyBeside(FILE* old, const char* target, const struct stat& st,
-               const char* backup, TempFile* kept) {
+// Copies the whole of `old` into a new, flushed file beside `target`.
+int CopyBeside(const Folder& folder, FILE* old, const char* target,
+               const struct stat& st, const char* backup, TempFile* kept) {
   FileHolder out;
-  if (CreateTemp(backup, st, kept, &out) != 0) return -1;
+  // Whole blocks are written: a stream buffer would only add a copy.
+  if (CreateTemp(folder, target, backup, st, nullptr, kept, &out) != 0)
+    return -1;
   if (std::fseek(old, 0, SEEK_SET) != 0) return PosixError("Could not read", target);
   static char block[READ_BLOCK_SIZE];
   size_t n;
@@ -126,34 +239,14 @@ int CopyBeside(FILE* old, const char* target, const struct stat& st,
   return FinishTemp(kept, &out);
 }
 
-// Links `target` under a free temporary name beside `backup`. Returns 0, or
-// -1 with errno set: nothing printed but for a name too long.
-int LinkBeside(const char* target, const char* backup, TempFile* kept) {
-  if (FormatPath(kept->path, backup, TEMP_ENDING) != 0) {
-    errno = ENAMETOOLONG;  // no copy can be named either
-    return -1;
-  }
-  // mkstemp finds a free name; link needs it free again.
-  int fd = mkstemp(kept->path);
-  if (fd < 0) return -1;
-  if (close(fd) != 0 || unlink(kept->path) != 0) {
-    int err = errno;
-    unlink(kept->path);
-    errno = err;
-    return -1;
-  }
-  if (link(target, kept->path) != 0) return -1;
-  kept->active = true;
-  return 0;
-}
-
-// Makes the new backup beside the earlier one, under a temporary name, so
-// that the earlier one stays until the new file is in place: the old file
-// itself (a hard link), or a copy of it where links are refused.
-int PrepareBackup(const char* target, FILE* old, const struct stat& st,
-                  const char* backup, TempFile* kept) {
+// Makes the new backup under a temporary name, so that the earlier one
+// stays until the new file is in place: the old file itself (a hard link,
+// under a name no other process holds), or a copy of it where links are
+// refused.
+int PrepareBackup(const Folder& folder, const char* target, FILE* old,
+                  const struct stat& st, const char* backup, TempFile* kept) {
   struct stat earlier;
-  if (lstat(backup, &earlier) == 0) {
+  if (fstatat(folder.fd, BaseName(backup), &earlier, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(earlier.st_mode)) {
       errno = EISDIR;
       return PosixError("Could not replace the earlier backup", backup);
@@ -161,17 +254,24 @@ int PrepareBackup(const char* target, FILE* old, const struct stat& st,
   } else if (errno != ENOENT) {
     return PosixError("Could not look at", backup);
   }
-  if (LinkBeside(target, backup, kept) == 0) return 0;
+  const char* name = BaseName(target);
+  if (TryTempNames(folder, target, kept, [&](const char* kept_name) {
+        return linkat(folder.fd, name, folder.fd, kept_name, 0);
+      }) == 0) {
+    kept->active = true;
+    return 0;
+  }
   if (errno != EPERM && errno != EXDEV && errno != EMLINK &&
       errno != EOPNOTSUPP && errno != ENOSYS)
     return PosixError("Could not keep the old file as the backup", backup);
-  return CopyBeside(old, target, st, backup, kept);
+  return CopyBeside(folder, old, target, st, backup, kept);
 }
 
 // Renames the prepared backup over the earlier one. The new file is in
 // place by then, so a failure says where the old one is kept.
-int PlaceBackup(TempFile* kept, const char* backup, const char* target) {
-  if (std::rename(kept->path, backup) == 0) {
+int PlaceBackup(const Folder& folder, TempFile* kept, const char* backup,
+                const char* target) {
+  if (renameat(folder.fd, kept->name, folder.fd, BaseName(backup)) == 0) {
     kept->active = false;
     return 0;
   }
@@ -182,23 +282,14 @@ int PlaceBackup(TempFile* kept, const char* backup, const char* target) {
   return -1;
 }
 
-// Makes the rename of an entry of the folder of `path` durable.
-int SyncFolder(const char* path) {
-  char folder[PATH_SIZE];
-  if (FormatPath(folder, path, "") != 0) return -1;
-  char* slash = std::strrchr(folder, '/');
-  if (slash == nullptr)
-    std::strcpy(folder, ".");
-  else
-    slash[slash == folder ? 1 : 0] = '\0';
-  int fd = open(folder, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return PosixError("Could not open the folder", folder);
-  int synced = FlushToDisk(fd);
-  int err = errno;
-  if (close(fd) != 0 || synced != 0) {
-    if (synced != 0) errno = err;
-    return PosixError("Could not flush to disk the folder", folder);
+// Makes the renames in the folder durable.
+int SyncFolder(const Folder& folder) {
+  if (folder.read_error != 0) {
+    errno = folder.read_error;
+    return PosixError("Could not open the folder", folder.path);
   }
+  if (FlushToDisk(folder.fd) != 0)
+    return PosixError("Could not flush to disk the folder", folder.path);
   return 0;
 }
 
@@ -213,9 +304,11 @@ int CheckSame(const FileIdentity& now, const FileIdentity& loaded,
 }
 
 // Looks again just before the old file is touched.
-int CheckUnchanged(const char* target, const FileIdentity& loaded) {
+int CheckUnchanged(const Folder& folder, const char* target,
+                   const FileIdentity& loaded) {
   FileIdentity now;
-  if (IdentityAtPath(target, &now) != 0) return PosixError("Could not look at", target);
+  if (IdentityAt(folder.fd, BaseName(target), &now) != 0)
+    return PosixError("Could not look at", target);
   return CheckSame(now, loaded, target);
 }
 
@@ -224,31 +317,32 @@ int CheckUnchanged(const char* target, const FileIdentity& loaded) {
 int WriteNewPList(const char* path, const char* backup_path,
                   const FileIdentity* loaded, const ReaderEntry* table) {
   char target[PATH_SIZE], backup[PATH_SIZE];
-  if (ResolveTarget(path, backup_path, target, backup) != 0) return -1;
-  FileHolder old(std::fopen(target, "r"));
-  if (old.file == nullptr) {
-    std::printf("File could not be opened %s\n", target);
+  Folder folder;
+  if (ResolveTarget(path, backup_path, target, backup) != 0 ||
+      OpenTargetFolder(target, &folder) != 0)
     return -1;
-  }
+  FileHolder old;
   struct stat st;
-  if (fstat(fileno(old.file), &st) != 0) return PosixError("Could not look at", target);
-  if (CheckSame(IdentityOf(st), *loaded, target) != 0) return -1;
+  if (OpenDriverList(folder.fd, BaseName(target), target, &old, &st) != 0 ||
+      CheckSame(IdentityOf(st), *loaded, target) != 0)
+    return -1;
   TempFile temp;
   FileHolder out;
-  if (CreateTemp(target, st, &temp, &out) != 0) return -1;
+  if (CreateTemp(folder, target, target, st, WriteBuffer, &temp, &out) != 0)
+    return -1;
   LineSource& in = RewriteSource;
   StartLineSource(&in, old.file, target);
   TempFile kept;
   if (RewritePListLines(&in, out.file, temp.path, table) != 0 ||
-      FinishTemp(&temp, &out) != 0 || VerifyNewFile(temp.path, table) != 0 ||
-      PrepareBackup(target, old.file, st, backup, &kept) != 0 ||
-      CheckUnchanged(target, *loaded) != 0)
+      FinishTemp(&temp, &out) != 0 || VerifyNewFile(folder, temp, table) != 0 ||
+      PrepareBackup(folder, target, old.file, st, backup, &kept) != 0 ||
+      CheckUnchanged(folder, target, *loaded) != 0)
     return -1;
-  if (std::rename(temp.path, target) != 0)
+  if (renameat(folder.fd, temp.name, folder.fd, BaseName(target)) != 0)
     return PosixError("Could not move the new file into place at", target);
   temp.active = false;
-  int placed = PlaceBackup(&kept, backup, target);
-  if (SyncFolder(target) != 0)
+  int placed = PlaceBackup(folder, &kept, backup, target);
+  if (SyncFolder(folder) != 0)
     std::printf("The new file is in place at %s, but may not yet be on disk.\n",
                 target);
   return placed;

@@ -1,7 +1,7 @@
+#include "driverlist/rewrite.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "driverlist/driverlist.h"
 
 namespace {
 

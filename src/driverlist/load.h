@@ -1,0 +1,64 @@
+// Driver list file: the CCID driver's property list, handled as lines of
+// text with fixed marker texts, never parsed as XML.
+//
+// The form the tool relies on, and the loader enforces:
+//  - lines end in LF; a CR anywhere in a line is dropped on reading;
+//  - no line holds more than MAX_LINE_LENGTH bytes (CRs aside) or a NUL;
+//  - each of the three keys (READER_ARRAYS, lines.h) stands exactly once
+//    in the file and in that order;
+//    after each key line, and before any other array tag, comes a line that
+//    holds "<array>" and nothing else but white space; then element lines;
+//    then a line that holds "</array>" and nothing else but white space;
+//  - an element line holds "<string>" and, after it, "</string>"; the value
+//    is the exact text between them (no entity decoded, nothing trimmed) and
+//    only the first pair on a line counts; a line inside an array without
+//    such a pair is ignored (the rewriter drops it);
+//  - vendor and product IDs are hexadecimal numbers from 0 to 0xfffe, read
+//    as "%x" reads them (white space, sign and 0x or 0X prefix allowed);
+//  - the three arrays are parallel and of equal length, at most MAX_READERS.
+// A file outside this form is refused with a message naming the file, the
+// line where one applies, and the problem; nothing is then written.
+//
+// Every function prints its own message where it fails, on standard output,
+// and returns -1; callers add one line naming the function that failed.
+#ifndef HALVO_DRIVERLIST_LOAD_H_
+#define HALVO_DRIVERLIST_LOAD_H_
+
+#include <cstddef>
+#include <cstdio>
+
+#include "driverlist/files.h"
+#include "driverlist/identity.h"
+#include "driverlist/lines.h"
+#include "readers/readers.h"
+
+// An element value buffer; a value holds at most MAX_VALUE_LENGTH bytes,
+// which is also the room in ReaderEntry::Name.
+constexpr size_t VALUE_BUFFER_SIZE = NAME_SIZE;
+constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
+
+// Reads `array` from `in` into `table`, from its key line through its
+// "</array>" line. Returns 0 with the number of elements in *count; -1 with
+// a message when the array is outside the form above. Entries it read
+// before a failure stay in `table`.
+int ReadPListArray(ReaderArray array, LineSource* in, ReaderEntry* table,
+                   size_t* count);
+
+// Loads the three arrays of `file`, open and not yet read, named `path` in
+// messages, into `table` (READER_SLOTS entries, reset by the caller), then
+// reads on to the end of the file to make sure no reader key stands again.
+// Returns 0 when the whole file is within the form; -1 with its messages
+// when it cannot be read or is outside the form. Reads through a line
+// source of its own in static storage, so one load runs at a time.
+int ReadReaderArrays(FILE* file, const char* path, ReaderEntry* table);
+
+// Opens the driver list file at `path` ("File could not be opened PATH"
+// when it cannot be) and loads it with ReadReaderArrays. Returns 0, with
+// *loaded, when given, telling which file was read; -1 with its messages.
+// With `lock`, the file is locked first (LockDriverList) and on success
+// stays open, and locked, in *lock.
+int FillExistingReaders(const char* path, ReaderEntry* table,
+                        FileIdentity* loaded = nullptr,
+                        FileHolder* lock = nullptr);
+
+#endif  // HALVO_DRIVERLIST_LOAD_H_
