@@ -5,7 +5,8 @@ file (cat) for -l and -c, copying it and flushing the copy (cp && sync) for
 example file, one with 1,000 readers, and two of 20 MB whose bulk (comments)
 stands before the reader arrays in one and after them in the other. Prints
 the median and best wall time of each command over the runs, the ratios,
-and the peak resident memory of each (from /usr/bin/time, GNU time's %M).
+the peak resident memory of each (from /usr/bin/time, GNU time's %M), and
+how many write calls it makes (from strace, where it is installed).
 
 Usage: bench.py PATH-TO-halvo-readers [RUNS] [BULK-BYTES]
 A timing is never a test: nothing here fails on a slow machine.
@@ -60,6 +61,18 @@ def peak_kib(command, prepare=None):
     return int(proc.stderr.decode().strip().splitlines()[-1])
 
 
+def writes(command, prepare=None):
+    if not shutil.which("strace"):
+        return "-"
+    if prepare:
+        prepare()
+    proc = subprocess.run(["strace", "-f", "-qq", "-c", "-U", "calls,name", "-e", "trace=write"]
+                          + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    counts = [line.split()[0] for line in proc.stderr.decode().splitlines()
+              if line.endswith(" write")]
+    return counts[0] if counts else "0"
+
+
 def files(folder, bulk):
     big = os.path.join(folder, "big.plist")
     with open(big, "w") as f:
@@ -84,8 +97,8 @@ def main():
     bulk = int(sys.argv[3]) if len(sys.argv) > 3 else 20_000_000
     folder = tempfile.mkdtemp(prefix="halvo-bench-")
     try:
-        print("%-13s %-22s %10s %10s %8s %9s" % ("file", "command", "median ms", "best ms",
-                                                "ratio", "peak KiB"))
+        print("%-13s %-22s %10s %10s %8s %9s %7s" % ("file", "command", "median ms", "best ms",
+                                                    "ratio", "peak KiB", "writes"))
         for label, src in files(folder, bulk):
             size = os.path.getsize(src)
             work = os.path.join(folder, "work.plist")
@@ -109,9 +122,11 @@ def main():
                 floor = base.get("cat" if name[-2:] in ("-l", "-c") else "cp && sync")
                 base[name] = median
                 ratio = "%.2fx" % (median / floor) if floor else "floor"
-                kib = peak_kib(commands[0], prepare) if len(commands) == 1 else "-"
-                print("%-13s %-22s %10.2f %10.2f %8s %9s" % ("", name, median * 1000,
-                                                           best * 1000, ratio, kib))
+                one = len(commands) == 1
+                kib = peak_kib(commands[0], prepare) if one else "-"
+                calls = writes(commands[0], prepare) if one else writes(commands[0])
+                print("%-13s %-22s %10.2f %10.2f %8s %9s %7s" % (
+                    "", name, median * 1000, best * 1000, ratio, kib, calls))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and passes every test twice: a plain build with warnings as errors,
 # then one with AddressSanitizer and UndefinedBehaviorSanitizer, which halt
-# at the first fault, and whose line scan uses SSE2 alone where the plain
-# build uses AVX2. Ends with CTest's summary of the sanitizer run.
+# at the first fault, and whose line scan starts with SSE2 where the plain
+# build starts with AVX2 (the scan test runs both in each). Ends with
+# CTest's summary of the sanitizer run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)

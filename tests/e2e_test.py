@@ -6,6 +6,7 @@ resulting files byte for byte.
 Usage: e2e_test.py PATH-TO-halvo-readers PATH-TO-examples/Info.plist
                    DEFAULT-PATH PATH-TO-sandbox.sh
 """
+import atexit
 import os
 import plistlib
 import re
@@ -24,6 +25,7 @@ BINARY = None
 EXAMPLE = None
 DEFAULT_PATH = None  # the build's
 SANDBOX = None
+REACHABLE = None  # the binary where any user may run it
 
 # (PID, VID, name) of the built-in readers, in table order.
 HALVO = [(pid, vid, name) for pid, vid, name, _ in driverlists.HALVO]
@@ -84,13 +86,27 @@ class Folder:
         return seen
 
 
+def reachable_binary():
+    """The binary, copied where any user may run it: the checkout may lie
+    in a folder that only root can enter."""
+    global REACHABLE
+    if REACHABLE is None:
+        folder = tempfile.mkdtemp(prefix="halvo-e2e-bin-")
+        atexit.register(shutil.rmtree, folder, True)
+        os.chmod(folder, 0o755)
+        REACHABLE = shutil.copy2(BINARY, folder)
+    return REACHABLE
+
+
 def run(args, cwd=None, preexec=None, umask=None, wrap=()):
+    binary = reachable_binary() if "not-owner" in wrap else BINARY
+
     def setup():
         if umask is not None:
             os.umask(umask)
         if preexec:
             preexec()
-    proc = subprocess.run(list(wrap) + [BINARY] + args, cwd=cwd, capture_output=True,
+    proc = subprocess.run(list(wrap) + [binary] + args, cwd=cwd, capture_output=True,
                           preexec_fn=setup, check=False)
     return proc.stdout.decode(), proc.returncode, proc.stderr.decode()
 
@@ -252,16 +268,20 @@ class CheckTest(unittest.TestCase):
         others = [(i + 1, 0x072F, "Other %d" % i) for i in range(1012)]
         refusal = ("The driver list holds 1012 readers and this tool at most 1023: "
                    "1 of the missing readers cannot be added; nothing was written.\n")
-        for mode, word, last, status in [("-c", "Checking", "", 1),
-                                         ("-i", "Installing", refusal, 255)]:
-            with self.subTest(mode):
+        for mode, word, last, status, n in [("-c", "Checking", "", 1, 1012),
+                                            ("-i", "Installing", refusal, 255, 1012),
+                                            ("-i", "Installing", "", 0, 1011)]:
+            with self.subTest(mode=mode, readers=n):
                 folder = Folder(self)
-                path = folder.file("Info.plist", doc(others))
+                path = folder.file("Info.plist", doc(others[:n]))
                 before = folder.snapshot()
                 out, got, _ = run([mode, path])
                 self.assertEqual(out, word + "\n" + missing_lines(range(12)) + last)
                 self.assertEqual(got, status)
-                self.assertEqual(folder.snapshot(), before)
+                if status == 0:  # the table full to the last reader
+                    self.assertEqual(read(path), generated(others[:n] + HALVO))
+                else:
+                    self.assertEqual(folder.snapshot(), before)
 
 
 def installing(rows):
@@ -491,6 +511,75 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(folder.snapshot(), before)
 
 
+    def test_rare_endings(self):
+        """Each with its message, status and files; strace fails one system
+        call, the first that a test on its line picks in a dry run."""
+        def folder_unreadable(folder, path):
+            for p in (path, path + ".backup", folder.path):
+                os.chown(p, 65534, 65534)
+            os.chmod(folder.path, 0o300)
+            return ["bash", SANDBOX, "not-owner"]
+
+        new, old, earlier = generated(OTHERS + HALVO), doc(OTHERS), "earlier backup\n"
+        failed, unflushed = ("WriteNewPList returned an error.\n", "The new file is in "
+                             "place at {path}, but may not yet be on disk.\n")
+        cases = [
+            ("earlier backup unreadable", lambda f, p: fault(
+                self, f, p, lambda line: '"Info.plist.backup"' in line),
+             "Could not look at {path}.backup: Input/output error\n" + failed,
+             255, {"Info.plist": old, "Info.plist.backup": earlier}),
+            ("backup not moved into place", lambda f, p: ["bash", SANDBOX, "bind", p + ".backup"],
+             "Could not move the backup into place at {path}.backup: Device or resource busy\n"
+             "The new file is in place at {path}; the old one is kept at {temp}.\n" + failed,
+             255, {"Info.plist": new, "Info.plist.backup": earlier, "{temp}": old}),
+            ("folder not flushed", lambda f, p: fault(
+                self, f, p, lambda line: re.match(r"fsync\(\d+<[^>]*-dry-[^/>]*>\)", line)),
+             "Could not flush to disk the folder {folder}: Input/output error\n" + unflushed,
+             0, {"Info.plist": new, "Info.plist.backup": old}),
+            ("folder that cannot be read", folder_unreadable,
+             "Could not open the folder {folder}: Permission denied\n" + unflushed,
+             0, {"Info.plist": new, "Info.plist.backup": old}),
+        ]
+        for name, arrange, message, status, files in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                path = folder.file("Info.plist", old)
+                folder.file("Info.plist.backup", earlier)
+                wrap = arrange(folder, path)
+                if wrap is None or not sandbox_runs(self, wrap):
+                    continue
+                out, got, _ = run(["-i", path], wrap=wrap)
+                expected = re.escape(installing(range(12)) + message.format(
+                    path=path, folder=folder.path, temp="{temp}"))
+                temp = re.escape(path) + r"\.[A-Za-z0-9]{6}"
+                self.assertRegex(out, "^" + expected.replace(r"\{temp\}", temp) + "$")
+                self.assertEqual(got, status)
+                self.assertEqual({n if n in files else "{temp}": read(os.path.join(folder.path, n))
+                                  for n in os.listdir(folder.path)}, files)
+
+
+def fault(test, folder, path, picks):
+    """A wrap that fails with EIO the first system call of `-i PATH` that
+    `picks` in a dry run on a copy of the folder; None, saying why, without
+    strace."""
+    if shutil.which("strace") is None:
+        test.assertNotEqual(os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS"), "1")
+        return print("skipped: strace not found (Debian package strace)")
+    dry = tempfile.mkdtemp(prefix="halvo-e2e-dry-")
+    test.addCleanup(shutil.rmtree, dry, True)
+    for name in os.listdir(folder.path):
+        shutil.copy2(os.path.join(folder.path, name), dry)
+    log = os.path.join(dry, "strace.log")
+    run(["-i", os.path.join(dry, os.path.basename(path))],
+        wrap=["strace", "-f", "-y", "-qq", "-o", log])
+    calls = [re.sub(r"^\d+ +", "", line) for line in read(log).splitlines()]
+    chosen = next(i for i, line in enumerate(calls) if picks(line))
+    call = calls[chosen].split("(")[0]
+    when = sum(line.startswith(call + "(") for line in calls[:chosen + 1])
+    return ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
+            "-e", "inject=%s:error=EIO:when=%d" % (call, when)]
+
+
 def sandbox_runs(test, wrap):
     """Whether the sandbox command `wrap` can run here: it says why not,
     and where system tests are required its refusal fails the test."""
@@ -503,4 +592,4 @@ if __name__ == "__main__":
     BINARY = os.path.abspath(sys.argv[1])
     EXAMPLE = os.path.abspath(sys.argv[2])
     DEFAULT_PATH, SANDBOX = sys.argv[3], os.path.abspath(sys.argv[4])
-    unittest.main(argv=sys.argv[:1], verbosity=1)
+    unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=1)

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,42 @@ TEST(FputsLTest, ReportsAWriteThatFails) {
   if (full == nullptr) GTEST_SKIP() << "no /dev/full";
   std::setvbuf(full, nullptr, _IONBF, 0);
   EXPECT_EQ(fputsL("text", full), -1);
+  EXPECT_EQ(fputsL("", full), -1);  // the LF alone
   std::fclose(full);
+}
+
+// Each scan the processor has finds the runs the byte scan finds: of every
+// length over three AVX2 steps and across 16- and 32-byte boundaries, ending
+// in plain text or at a marker, at the block's start and end, with stale LFs
+// of a longer file after them. On the heap, so the sanitizers see past it.
+TEST(FSkipPlainTest, EveryScanFindsWhatTheByteScanFinds) {
+  auto in = std::make_unique<LineSource>();
+  auto measure = [&](PlainScan scan, const std::string& text, size_t at) {
+    EXPECT_EQ(UsePlainScan(scan), 0);
+    std::memset(in->block, '\n', sizeof in->block);
+    std::memcpy(in->block + at, text.data(), text.size());
+    in->pos = at;
+    in->len = at + text.size();
+    in->line_number = 0;
+    size_t length;
+    fSkipPlain(in.get(), &length);
+    return std::make_pair(length, in->line_number);
+  };
+  std::vector<size_t> lengths = {127, 128, 129, 255, 256, 1023, 32 * 1024 + 31};
+  for (size_t n = 0; n <= 96; n++) lengths.push_back(n);
+  for (size_t n : lengths)
+    for (const char* end : {"", "<key>ifdVendorID</key>\n", "a\rb\n"}) {
+      std::string text(n, 'x');
+      for (size_t i = 39; i < n; i += 40) text[i] = '\n';
+      text = (n > 0 ? text.substr(0, n - 1) + "\n" : "") + end;
+      for (size_t at : {size_t{0}, READ_BLOCK_SIZE - text.size()}) {
+        auto want = measure(PlainScan::Bytes, text, at);
+        for (PlainScan scan : {PlainScan::SSE2, PlainScan::AVX2}) {
+          if (UsePlainScan(scan) != 0) continue;
+          EXPECT_EQ(measure(scan, text, at), want) << n << " bytes at " << at;
+        }
+      }
+    }
 }
 
 struct MarksCase {

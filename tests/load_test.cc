@@ -79,6 +79,11 @@ std::vector<LoadCase> AcceptedCases() {
        {{2, 1, std::string(255, 'n')}}, ""},
       {"LastLineWithoutLf", Doc(El("1"), El("2"), El("N"), "</dict>\n</plist>"),
        {{2, 1, "N"}}, ""},
+      {"LongFileWhoseLastLineHasNoLf",
+       Doc(El("1"), El("2"), El("N"),
+           Repeat("<!-- a comment line after the arrays -->\n", 4000) +
+               "<key>ifdCapabilities</key>\n</plist>"),
+       {{2, 1, "N"}}, ""},
       {"KeyLineWithTextAfterTheKey",
        HEAD + "<key>ifdVendorID</key> <!-- note -->\n<array>\n" + El("1") +
            "</array>\n" + Array("ifdProductID", El("2")) +

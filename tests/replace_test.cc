@@ -1,5 +1,6 @@
 // The install's safety nets, driven directly: a file that changes after it
 // was loaded, and a rewrite that would not load back as the table.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driverlist/load.h"
@@ -33,6 +35,23 @@ void Overwrite(const std::string& path, const std::string& content) {
   std::fclose(f);
 }
 
+// What a row does to the file just after the install links its backup.
+std::function<void()> AfterLink;
+
+}  // namespace
+
+// Every linkat of the install comes here first, in this test alone.
+extern "C" int linkat(int from_dir, const char* from, int to_dir,
+                      const char* to, int flags) {
+  using LinkAt = int (*)(int, const char*, int, const char*, int);
+  static auto real = reinterpret_cast<LinkAt>(dlsym(RTLD_NEXT, "linkat"));
+  int result = real(from_dir, from, to_dir, to, flags);
+  if (AfterLink) std::exchange(AfterLink, nullptr)();
+  return result;
+}
+
+namespace {
+
 struct SafetyCase {
   const char* name;
   // Changes the file after it was loaded, or the table before the rewrite.
@@ -54,6 +73,18 @@ std::vector<SafetyCase> Cases() {
          std::rename((p + ".new").c_str(), p.c_str());
        },
        SMALL, "{path} changed since it was loaded; it was left as it is.\n"},
+      {"ReplacedByAFileThatDoesNotLoad",
+       [](const std::string& p, ReaderEntry*) {
+         Overwrite(p + ".new", NUL_AFTER_THE_ARRAYS);
+         std::rename((p + ".new").c_str(), p.c_str());
+       },
+       NUL_AFTER_THE_ARRAYS,
+       "{path} changed since it was loaded; it was left as it is.\n"},
+      {"ChangedOnceTheBackupIsLinked",
+       [=](const std::string& p, ReaderEntry*) {
+         AfterLink = [=] { Overwrite(p, edited); };
+       },
+       edited, "{path} changed since it was loaded; it was left as it is.\n"},
       {"EditedInPlaceWithSizeAndTimesPutBack",
        [](const std::string& p, ReaderEntry*) {
          struct stat st;

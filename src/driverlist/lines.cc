@@ -128,8 +128,7 @@ inline bool IsStopByte(char c) {
 
 #if defined(__x86_64__)
 // Every x86-64 processor has SSE2; most have AVX2, which looks at twice as
-// many bytes per compare. Both find the four stop bytes in one pass. A
-// build with HALVO_NO_AVX2 uses SSE2 alone, so that the tests cover it.
+// many bytes per compare. Both find the four stop bytes in one pass.
 constexpr size_t SSE2_BYTES = 16;
 constexpr size_t SCAN_STEP = 2 * SSE2_BYTES;  // one AVX2 compare
 
@@ -183,16 +182,22 @@ __attribute__((target("avx2"))) size_t ScanAVX2(const char* data, size_t n,
   return i;
 }
 
-bool DetectAVX2() {
-#if defined(HALVO_NO_AVX2)
-  return false;
+#endif
+
+// The fastest scan the processor has; a build with HALVO_NO_AVX2 stops at
+// SSE2, which the tests then cover, and may still be handed AVX2.
+PlainScan FastestScan() {
+#if defined(__x86_64__) && !defined(HALVO_NO_AVX2)
+  if (ProcessorHasAVX2()) return PlainScan::AVX2;
+#endif
+#if defined(__x86_64__)
+  return PlainScan::SSE2;
 #else
-  return ProcessorHasAVX2();
+  return PlainScan::Bytes;
 #endif
 }
 
-const bool HasAVX2 = DetectAVX2();
-#endif
+PlainScan Scan = FastestScan();
 
 // Measures the plain run at the start of `data` (n bytes, the last of them
 // an LF) in one pass that finds LF, CR, NUL and '<' together: it ends
@@ -202,7 +207,8 @@ PlainRun MeasurePlainRun(const char* data, size_t n) {
   PlainRun run;
   size_t i = 0;
 #if defined(__x86_64__)
-  i = HasAVX2 ? ScanAVX2(data, n, &run) : ScanSSE2(data, n, &run);
+  if (Scan == PlainScan::AVX2) i = ScanAVX2(data, n, &run);
+  if (Scan == PlainScan::SSE2) i = ScanSSE2(data, n, &run);
 #endif
   for (; i < n; i++)
     if (IsStopByte(data[i]) && !TakeByte(data, i, n, &run)) break;
@@ -210,6 +216,16 @@ PlainRun MeasurePlainRun(const char* data, size_t n) {
 }
 
 }  // namespace
+
+int UsePlainScan(PlainScan scan) {
+#if defined(__x86_64__)
+  if (scan == PlainScan::AVX2 && !ProcessorHasAVX2()) return -1;
+#else
+  if (scan != PlainScan::Bytes) return -1;
+#endif
+  Scan = scan;
+  return 0;
+}
 
 void StartLineSource(LineSource* in, FILE* file, const char* path) {
   // The block is the buffer: stdio's own would only add a copy and a

@@ -129,6 +129,16 @@ char* fgetsL(LineSource* in, size_t* length);
 // spares the line-by-line work for long stretches of other text.
 const char* fSkipPlain(LineSource* in, size_t* length);
 
+// How fSkipPlain looks for the bytes that may end a plain run: one at a
+// time, or 16 or 32 at a time where the processor can. It uses the fastest
+// the processor has (SSE2 at most in a build with HALVO_NO_AVX2).
+enum class PlainScan { Bytes, SSE2, AVX2 };
+
+// Makes fSkipPlain use `scan` from now on, so that tests can hold each
+// scan against the others in any build. Returns 0, or -1 when this
+// processor lacks it.
+int UsePlainScan(PlainScan scan);
+
 // Returns the MARK_ bits of the marker texts `line` contains.
 unsigned LineMarks(const char* line);
 
