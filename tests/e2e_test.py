@@ -570,14 +570,16 @@ def fault(test, folder, path, picks):
     for name in os.listdir(folder.path):
         shutil.copy2(os.path.join(folder.path, name), dry)
     log = os.path.join(dry, "strace.log")
-    run(["-i", os.path.join(dry, os.path.basename(path))],
-        wrap=["strace", "-f", "-y", "-qq", "-o", log])
+    # LeakSanitizer cannot run under ptrace, and would abort at exit.
+    strace = ["env", "ASAN_OPTIONS=%s:detect_leaks=0" % os.environ.get("ASAN_OPTIONS", ""),
+              "strace", "-f", "-qq"]
+    run(["-i", os.path.join(dry, os.path.basename(path))], wrap=strace + ["-y", "-o", log])
     calls = [re.sub(r"^\d+ +", "", line) for line in read(log).splitlines()]
     chosen = next(i for i, line in enumerate(calls) if picks(line))
     call = calls[chosen].split("(")[0]
     when = sum(line.startswith(call + "(") for line in calls[:chosen + 1])
-    return ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
-            "-e", "inject=%s:error=EIO:when=%d" % (call, when)]
+    return strace + ["-o", "/dev/null", "-e", "trace=" + call,
+                     "-e", "inject=%s:error=EIO:when=%d" % (call, when)]
 
 
 def sandbox_runs(test, wrap):

@@ -5,7 +5,8 @@
 # as a plain file: the readers are added with the original as the backup,
 # a CCID update (its list one line different) and a CCID reinstall replace
 # the list and the trigger adds the readers again, pcscd recognizes them on
-# a simulated USB bus, and removal leaves the list as it was; no scriptlet
+# a simulated USB bus, removal gives back the CCID package's list, but
+# leaves one edited since the readers were added; no scriptlet
 # reports a failure (rpm's status does not tell).
 # Usage: rpm_test.sh SANDBOX-SCRIPT WORK-FOLDER
 set -euo pipefail
@@ -63,6 +64,7 @@ run ccid-1.log $rpm -i ccid-1.rpm
 cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
 # Its dependencies are the system's own, which this database does not hold.
 run install.log $rpm -i --nodeps halvo-readers.rpm
+[ "$(grep -c '^Installing$' install.log)" = 1 ] || fail "not added once: $(cat install.log)"
 halvo-readers -c > check.log || fail "readers missing after the install: $(cat check.log)"
 cmp -s "$list.backup" v1.plist || fail "the backup is not the original"
 restarts "try-restart pcscd.service"
@@ -76,7 +78,12 @@ cmp -s "$list" updated.plist || fail "after a reinstall: $(diff updated.plist "$
 restarts "try-restart pcscd.service"
 bash sandbox.sh sees recognized halvo-readers "$list" > sees.log || fail "pcscd: $(cat sees.log)"
 run erase.log $rpm -e halvo-readers
-cmp -s "$list" updated.plist || fail "removal changed the list"
+cmp -s "$list" v2.plist || fail "removal did not give back the CCID list: $(cat erase.log)"
+restarts "try-restart pcscd.service"
+run again.log $rpm -i --nodeps halvo-readers.rpm
+echo "<!-- edited -->" >> "$list" && cp "$list" edited.plist
+run erase-edited.log $rpm -e halvo-readers
+cmp -s "$list" edited.plist || fail "removal undid an edit: $(cat erase-edited.log)"
 ! grep -il "fail\|warning\|error" ./*.log || fail "a scriptlet reported a failure"
 echo ok
 INSIDE
