@@ -11,20 +11,25 @@ cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build-arch}")
 rm -rf "$out"
 mkdir -p "$out"
-tarball=$(bash packaging/dist.sh "$out" | tail -n 1)
+# makepkg works in a folder of its own, which nobody may reach as well
+# when root builds: the checkout may lie in a folder only root can enter.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tarball=$(bash packaging/dist.sh "$work" | tail -n 1)
 sum=$(sha256sum "$tarball" | cut -d' ' -f1)
-sed "s/^sha256sums=.*/sha256sums=('$sum')/" packaging/arch/PKGBUILD > "$out/PKGBUILD"
+sed "s/^sha256sums=.*/sha256sums=('$sum')/" packaging/arch/PKGBUILD > "$work/PKGBUILD"
 as=()
 if [ "$(id -u)" = 0 ]; then
-  chown -R nobody "$out"
+  chown -R nobody "$work"
   as=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
 fi
 nodeps=
 pacman -T cmake pcsclite >/dev/null 2>&1 || nodeps=--nodeps
-if ! (cd "$out" && HOME=$out PKGEXT=.pkg.tar.zst "${as[@]}" makepkg --force $nodeps) \
+if ! (cd "$work" && HOME=$work PKGEXT=.pkg.tar.zst "${as[@]}" makepkg --force $nodeps) \
      > "$out/build.log" 2>&1; then
   tail -n 40 "$out/build.log"
   echo "build-arch.sh: makepkg failed; the whole log is $out/build.log"
   exit 1
 fi
+cp "$work"/*.pkg.tar.zst "$out/"
 ls "$out"/*.pkg.tar.zst

@@ -19,14 +19,18 @@ for tool in pacman makepkg bsdtar pkg-config git; do
   command -v "$tool" >/dev/null ||
     bash "$sandbox" skip "$tool not found (Debian packages pacman-package-manager, makepkg, libarchive-tools)"
 done
-rm -rf "$work" && mkdir -p "$work/root" "$work/ccid"
-bash "$top/packaging/build-arch.sh" "$work/pkg" >/dev/null
+rm -rf "$work" && mkdir -p "$work/root"
+bash "$top/packaging/build-arch.sh" "$work/pkg" > "$work/build-arch.log" ||
+  fail "build-arch.sh: $(cat "$work/build-arch.log")"
+# makepkg runs as nobody, in a folder nobody may reach.
+ccid=$(mktemp -d)
+trap 'rm -rf "$ccid"' EXIT
 cp "$work"/pkg/halvo-readers-*.pkg.tar.zst "$work/root/halvo-readers.pkg.tar.zst"
 list=$(pkg-config --variable=usbdropdir libpcsclite)/ifd-ccid.bundle/Contents/Info.plist
 
-cp "$real" "$work/ccid/v1.plist"
-sed '0,/<dict>/s//<dict>\n\t<!-- version 2 -->/' "$real" > "$work/ccid/v2.plist"
-cat > "$work/ccid/PKGBUILD" <<PKGBUILD
+cp "$real" "$ccid/v1.plist"
+sed '0,/<dict>/s//<dict>\n\t<!-- version 2 -->/' "$real" > "$ccid/v2.plist"
+cat > "$ccid/PKGBUILD" <<PKGBUILD
 pkgname=ccid pkgver=\$CCID_VERSION pkgrel=1 arch=(any) license=(LGPL-2.1-or-later)
 pkgdesc='Stand-in for the CCID driver package: the driver list alone'
 source=(v\$CCID_VERSION.plist) sha256sums=(SKIP)
@@ -36,14 +40,14 @@ package() {
   ln -s /etc/libccid_Info.plist "\$pkgdir$list"
 }
 PKGBUILD
-chown -R nobody "$work/ccid"
+chown -R nobody "$ccid"
 for v in 1 2; do
-  (cd "$work/ccid" && CCID_VERSION=$v HOME=$work/ccid PKGEXT=.pkg.tar.zst \
+  (cd "$ccid" && CCID_VERSION=$v HOME=$ccid PKGEXT=.pkg.tar.zst \
      setpriv --reuid=nobody --regid=nogroup --clear-groups -- makepkg --force) \
     > "$work/ccid-$v.log" 2>&1 || fail "stand-in: $(cat "$work/ccid-$v.log")"
-  cp "$work/ccid/ccid-$v-1-any.pkg.tar.zst" "$work/root/ccid-$v.pkg.tar.zst"
+  cp "$ccid/ccid-$v-1-any.pkg.tar.zst" "$work/root/ccid-$v.pkg.tar.zst"
 done
-cp "$work/ccid"/v*.plist "$sandbox" "$(dirname "$sandbox")/usb_bus.py" \
+cp "$ccid"/v*.plist "$sandbox" "$(dirname "$sandbox")/usb_bus.py" \
   "$(dirname "$sandbox")/package_steps.sh" "$work/root/"
 
 cat > "$work/root/inside.sh" <<'INSIDE'
@@ -59,22 +63,9 @@ rm -f /etc/libccid_Info.plist "$list"
 run ccid-1.log $pacman -U ccid-1.pkg.tar.zst
 cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
 # Its dependencies are the system's own, which this database does not hold.
-run install.log $pacman -U --nodeps --nodeps halvo-readers.pkg.tar.zst
-halvo-readers -c > check.log || fail "readers missing after the install: $(cat check.log)"
-cmp -s /etc/libccid_Info.plist.backup v1.plist || fail "the backup is not the original"
-restarts "try-restart pcscd.service"
-run upgrade.log $pacman -U ccid-2.pkg.tar.zst
-grep -q "<!-- version 2 -->" "$list" || fail "the upgrade did not bring its list"
-halvo-readers -c > check.log || fail "the hook did not add the readers: $(cat check.log)"
-restarts "try-restart pcscd.service"
-cp "$list" upgraded.plist
-run reinstall.log $pacman -U ccid-2.pkg.tar.zst
-cmp -s "$list" upgraded.plist || fail "after a reinstall: $(diff upgraded.plist "$list")"
-restarts "try-restart pcscd.service"
-bash sandbox.sh sees recognized halvo-readers "$list" > sees.log || fail "pcscd: $(cat sees.log)"
-run remove.log $pacman -R halvo-readers
-cmp -s "$list" v2.plist || fail "removal did not give back ccid's list: $(cat remove.log)"
-restarts "try-restart pcscd.service"
+keeps_readers "$list" /etc/libccid_Info.plist.backup \
+  "$pacman -U --nodeps --nodeps halvo-readers.pkg.tar.zst" \
+  "$pacman -U ccid-2.pkg.tar.zst" "$pacman -U ccid-2.pkg.tar.zst" "$pacman -R halvo-readers"
 ! grep -il "error" ./*.log || fail "a hook reported an error"
 echo ok
 INSIDE

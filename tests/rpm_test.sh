@@ -63,23 +63,9 @@ $rpm --initdb
 run ccid-1.log $rpm -i ccid-1.rpm
 cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
 # Its dependencies are the system's own, which this database does not hold.
-run install.log $rpm -i --nodeps halvo-readers.rpm
+keeps_readers "$list" "$list.backup" "$rpm -i --nodeps halvo-readers.rpm" \
+  "$rpm -U ccid-2.rpm" "$rpm --reinstall ccid-2.rpm" "$rpm -e halvo-readers"
 [ "$(grep -c '^Installing$' install.log)" = 1 ] || fail "not added once: $(cat install.log)"
-halvo-readers -c > check.log || fail "readers missing after the install: $(cat check.log)"
-cmp -s "$list.backup" v1.plist || fail "the backup is not the original"
-restarts "try-restart pcscd.service"
-run update.log $rpm -U ccid-2.rpm
-grep -q "<!-- version 2 -->" "$list" || fail "the update did not bring its list"
-halvo-readers -c > check.log || fail "the trigger did not add the readers: $(cat check.log)"
-restarts "try-restart pcscd.service"
-cp "$list" updated.plist
-run reinstall.log $rpm --reinstall ccid-2.rpm
-cmp -s "$list" updated.plist || fail "after a reinstall: $(diff updated.plist "$list")"
-restarts "try-restart pcscd.service"
-bash sandbox.sh sees recognized halvo-readers "$list" > sees.log || fail "pcscd: $(cat sees.log)"
-run erase.log $rpm -e halvo-readers
-cmp -s "$list" v2.plist || fail "removal did not give back the CCID list: $(cat erase.log)"
-restarts "try-restart pcscd.service"
 run again.log $rpm -i --nodeps halvo-readers.rpm
 echo "<!-- edited -->" >> "$list" && cp "$list" edited.plist
 run erase-edited.log $rpm -e halvo-readers
