@@ -31,6 +31,7 @@ list=$drivers/ifd-ccid.bundle/Contents/Info.plist
 # What the package holds and says of itself.
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $7, $8}')
 [ "$files" = "./usr/bin/halvo-readers  
+./usr/share/doc/halvo-readers/README.Debian  
 ./usr/share/doc/halvo-readers/README.md.gz  
 ./usr/share/doc/halvo-readers/changelog.Debian.gz  
 ./usr/share/doc/halvo-readers/copyright  

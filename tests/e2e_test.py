@@ -176,13 +176,14 @@ class ListTest(unittest.TestCase):
             ("one reader", doc([HALVO[0]]), [HALVO[0]]),
             ("id zero", doc([(0, 0x2E5B, "Zero")]), [(0, 0x2E5B, "Zero")]),
             ("entities undecoded", doc(OTHERS), OTHERS),
+            ("standard input closed", doc(OTHERS), OTHERS, lambda: os.close(0)),
         ]
-        for name, content, readers in cases:
+        for name, content, readers, *preexec in cases:
             with self.subTest(name):
                 folder = Folder(self)
                 path = folder.file("Info.plist", content)
                 before = folder.snapshot()
-                out, status, err = run(["-l", path])
+                out, status, err = run(["-l", path], preexec=preexec and preexec[0])
                 self.assertEqual((out, status, err), (listing(readers), 0, ""))
                 self.assertEqual(folder.snapshot(), before)
 
@@ -337,6 +338,8 @@ class InstallTest(unittest.TestCase):
              "Installing\nName mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' "
              "or '' to 'Old name'\n" + missing_lines([1]),
              generated([(0x0341, 0x2E5B, "Old name")] + HALVO[2:] + [HALVO[1]])),
+            ("longest name", doc([(1, 2, "N" * 255)]), installing(range(12)),
+             generated([(1, 2, "N" * 255)] + HALVO)),
             ("longest path", doc(OTHERS), installing(range(12)),
              generated(OTHERS + HALVO), "./" * 2039 + "Info.plist"),
         ]
@@ -410,6 +413,23 @@ class InstallTest(unittest.TestCase):
             if k not in keys:
                 self.assertEqual(after[k], before[k])
 
+    def test_no_path_on_a_machine_with_a_driver_list(self):
+        """A scratch list's folder bound over the default's, in a private
+        mount namespace: the machine's own list is never touched."""
+        if not os.path.exists(DEFAULT_PATH):
+            return print("skipped: no list at %s; the missing-file rows ran" % DEFAULT_PATH)
+        real = os.path.realpath(DEFAULT_PATH)
+        before = (read_bytes(real), os.stat(real).st_ino)
+        folder = Folder(self)
+        path = folder.file("Info.plist", doc(OTHERS))
+        wrap = ["bash", SANDBOX, "over", folder.path, os.path.dirname(DEFAULT_PATH)]
+        if sandbox_runs(self, wrap):
+            self.assertEqual(run(["-l"], wrap=wrap), (listing(OTHERS), 0, ""))
+            self.assertEqual(run([], wrap=wrap), (installing(range(12)), 0, ""))
+            self.assertEqual((read(path), read(path + ".backup")),
+                             (generated(OTHERS + HALVO), doc(OTHERS)))
+        self.assertEqual((read_bytes(real), os.stat(real).st_ino), before)
+
     def test_a_copy_is_the_backup_where_links_are_refused(self):
         folder = Folder(self)
         os.chmod(folder.path, 0o777)
@@ -434,8 +454,12 @@ class InstallTest(unittest.TestCase):
         # up much of a CR LF file and the rewrite is well below its size.
         bulk = doc(OTHERS, tail="<!---->\n" * 40000 + TAIL)
 
-        def large_file(folder, path):
-            folder.file("Info.plist", bulk)
+        def large_file(folder, path, content=bulk):
+            folder.file("Info.plist", content)
+
+        def element_at_the_buffer_end(folder, path):
+            """The write buffer (128 KiB) fills inside the vendor IDs."""
+            large_file(folder, path, doc(OTHERS, head=HEAD + "<!---->\n" * 16360))
 
         def backup_folder(folder, path):
             os.unlink(path + ".backup")
@@ -475,6 +499,11 @@ class InstallTest(unittest.TestCase):
              r"Could not write %s: File too large\n" % temp),
             ("write fails in the middle of a large file", large_file,
              fsize_limit(len(bulk) // 2), r"Could not write %s: File too large\n" % temp),
+            ("write fails in the middle of a large CR LF file",
+             lambda f, p: large_file(f, p, bulk.replace("\n", "\r\n")),
+             fsize_limit(len(bulk) // 2), r"Could not write %s: File too large\n" % temp),
+            ("write fails in a generated element", element_at_the_buffer_end,
+             fsize_limit(4096), r"Could not write %s: File too large\n" % temp),
             ("backup is a folder", backup_folder, None,
              r"Could not replace the earlier backup \{path\}\.backup: Is a directory\n"),
             ("no temporary file", locked_folder, None,
@@ -523,21 +552,43 @@ class InstallTest(unittest.TestCase):
         new, old, earlier = generated(OTHERS + HALVO), doc(OTHERS), "earlier backup\n"
         failed, unflushed = ("WriteNewPList returned an error.\n", "The new file is in "
                              "place at {path}, but may not yet be on disk.\n")
+        def link_fails(error):
+            return lambda f, p: fault(self, f, p, lambda line: line.startswith("linkat("), error)
+
+        def copy_not_made(folder, path):
+            os.chmod(folder.path, 0o777)
+            return fault(self, folder, path, lambda line: "O_EXCL" in line, "ENOSPC",
+                         ["bash", SANDBOX, "not-owner"], nth=2)
+
+        unchanged = {"Info.plist": old, "Info.plist.backup": earlier}
         cases = [
+            ("list not looked at once open", lambda f, p: fault(
+                self, f, p, lambda line: re.match(r'newfstatat\(\d+<[^>]*Info\.plist>, ""', line)),
+             "Could not look at {path}: Input/output error\n" + LOAD_FAILED, 255, unchanged),
+            ("list not locked", lambda f, p: fault(
+                self, f, p, lambda line: line.startswith("flock("), "ENOLCK"),
+             "Could not lock {path}: No locks available\n" + LOAD_FAILED, 255, unchanged),
+            ("link not supported: a copy", link_fails("EOPNOTSUPP"), "{installing}", 0,
+             {"Info.plist": new, "Info.plist.backup": old}),
+            ("link fails", link_fails("EIO"), "{installing}Could not keep the old file as the "
+             "backup {path}.backup: Input/output error\n" + failed, 255, unchanged),
+            ("links refused, no room for the copy", copy_not_made,
+             "{installing}Could not create a temporary file beside {path}.backup: "
+             "No space left on device\n" + failed, 255, unchanged),
             ("earlier backup unreadable", lambda f, p: fault(
                 self, f, p, lambda line: '"Info.plist.backup"' in line),
-             "Could not look at {path}.backup: Input/output error\n" + failed,
-             255, {"Info.plist": old, "Info.plist.backup": earlier}),
+             "{installing}Could not look at {path}.backup: Input/output error\n" + failed,
+             255, unchanged),
             ("backup not moved into place", lambda f, p: ["bash", SANDBOX, "bind", p + ".backup"],
-             "Could not move the backup into place at {path}.backup: Device or resource busy\n"
+             "{installing}Could not move the backup into place at {path}.backup: Device or resource busy\n"
              "The new file is in place at {path}; the old one is kept at {temp}.\n" + failed,
              255, {"Info.plist": new, "Info.plist.backup": earlier, "{temp}": old}),
             ("folder not flushed", lambda f, p: fault(
                 self, f, p, lambda line: re.match(r"fsync\(\d+<[^>]*-dry-[^/>]*>\)", line)),
-             "Could not flush to disk the folder {folder}: Input/output error\n" + unflushed,
+             "{installing}Could not flush to disk the folder {folder}: Input/output error\n" + unflushed,
              0, {"Info.plist": new, "Info.plist.backup": old}),
             ("folder that cannot be read", folder_unreadable,
-             "Could not open the folder {folder}: Permission denied\n" + unflushed,
+             "{installing}Could not open the folder {folder}: Permission denied\n" + unflushed,
              0, {"Info.plist": new, "Info.plist.backup": old}),
         ]
         for name, arrange, message, status, files in cases:
@@ -549,8 +600,8 @@ class InstallTest(unittest.TestCase):
                 if wrap is None or not sandbox_runs(self, wrap):
                     continue
                 out, got, _ = run(["-i", path], wrap=wrap)
-                expected = re.escape(installing(range(12)) + message.format(
-                    path=path, folder=folder.path, temp="{temp}"))
+                expected = re.escape(message.format(installing=installing(range(12)),
+                                                    path=path, folder=folder.path, temp="{temp}"))
                 temp = re.escape(path) + r"\.[A-Za-z0-9]{6}"
                 self.assertRegex(out, "^" + expected.replace(r"\{temp\}", temp) + "$")
                 self.assertEqual(got, status)
@@ -558,28 +609,30 @@ class InstallTest(unittest.TestCase):
                                   for n in os.listdir(folder.path)}, files)
 
 
-def fault(test, folder, path, picks):
-    """A wrap that fails with EIO the first system call of `-i PATH` that
-    `picks` in a dry run on a copy of the folder; None, saying why, without
-    strace."""
+def fault(test, folder, path, picks, error="EIO", wrap=(), nth=1):
+    """A wrap that fails with `error` the `nth` system call of `-i PATH`
+    that `picks` in a dry run on a copy of the folder, run under `wrap` too;
+    None, saying why, without strace."""
     if shutil.which("strace") is None:
         test.assertNotEqual(os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS"), "1")
         return print("skipped: strace not found (Debian package strace)")
     dry = tempfile.mkdtemp(prefix="halvo-e2e-dry-")
     test.addCleanup(shutil.rmtree, dry, True)
+    os.chmod(dry, stat.S_IMODE(os.stat(folder.path).st_mode))
     for name in os.listdir(folder.path):
         shutil.copy2(os.path.join(folder.path, name), dry)
     log = os.path.join(dry, "strace.log")
     # LeakSanitizer cannot run under ptrace, and would abort at exit.
     strace = ["env", "ASAN_OPTIONS=%s:detect_leaks=0" % os.environ.get("ASAN_OPTIONS", ""),
               "strace", "-f", "-qq"]
-    run(["-i", os.path.join(dry, os.path.basename(path))], wrap=strace + ["-y", "-o", log])
+    wrap = list(wrap) + strace
+    run(["-i", os.path.join(dry, os.path.basename(path))], wrap=wrap + ["-y", "-o", log])
     calls = [re.sub(r"^\d+ +", "", line) for line in read(log).splitlines()]
-    chosen = next(i for i, line in enumerate(calls) if picks(line))
+    chosen = [i for i, line in enumerate(calls) if picks(line)][nth - 1]
     call = calls[chosen].split("(")[0]
     when = sum(line.startswith(call + "(") for line in calls[:chosen + 1])
-    return strace + ["-o", "/dev/null", "-e", "trace=" + call,
-                     "-e", "inject=%s:error=EIO:when=%d" % (call, when)]
+    return wrap + ["-o", "/dev/null", "-e", "trace=" + call,
+                   "-e", "inject=%s:error=%s:when=%d" % (call, error, when)]
 
 
 def sandbox_runs(test, wrap):

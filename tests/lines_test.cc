@@ -125,6 +125,8 @@ TEST(FSkipPlainTest, EveryScanFindsWhatTheByteScanFinds) {
       text = (n > 0 ? text.substr(0, n - 1) + "\n" : "") + end;
       for (size_t at : {size_t{0}, READ_BLOCK_SIZE - text.size()}) {
         auto want = measure(PlainScan::Bytes, text, at);
+        // The whole lines before `end`: up to the last LF of the x's.
+        EXPECT_EQ(want, std::make_pair(n, static_cast<long>((n + 39) / 40)));
         for (PlainScan scan : {PlainScan::SSE2, PlainScan::AVX2}) {
           if (UsePlainScan(scan) != 0) continue;
           EXPECT_EQ(measure(scan, text, at), want) << n << " bytes at " << at;

@@ -94,6 +94,21 @@ std::vector<SafetyCase> Cases() {
          ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
        },
        NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
+      {"EditedInPlaceToTheSameSize",
+       [](const std::string& p, ReaderEntry*) {
+         struct stat st;
+         ASSERT_EQ(stat(p.c_str(), &st), 0);
+         Overwrite(p, NUL_AFTER_THE_ARRAYS);
+         const timespec times[] = {st.st_atim, {st.st_mtim.tv_sec + 1, 0}};
+         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+       },
+       NUL_AFTER_THE_ARRAYS,
+       "{path} changed since it was loaded; it was left as it is.\n"},
+      {"RemovedOnceTheBackupIsLinked",
+       [](const std::string& p, ReaderEntry*) {
+         AfterLink = [=] { unlink(p.c_str()); };
+       },
+       "<missing>", "Could not look at {path}: No such file or directory\n"},
       {"Removed",
        [](const std::string& p, ReaderEntry*) { unlink(p.c_str()); },
        "<missing>",

@@ -26,6 +26,8 @@
 #   sandbox.sh read-only DIR CMD...
 #                               runs CMD with DIR mounted read-only
 #   sandbox.sh bind PATH CMD... runs CMD with PATH bind-mounted over itself
+#   sandbox.sh over DIR TARGET CMD...
+#                               runs CMD with DIR bind-mounted over TARGET
 #   sandbox.sh not-owner CMD... runs CMD as nobody, with hard links to
 #                               others' files refused (fs.protected_hardlinks)
 #   sandbox.sh skip REASON      skips the calling test, as below
@@ -68,14 +70,14 @@ need_root() {
   command -v pcscd >/dev/null || skip "pcscd not found (Debian package pcscd)"
 }
 
-# PATH bind-mounted over itself, read-only when OPTIONS say so, seen by
+# SOURCE bind-mounted over TARGET, read-only when OPTIONS say so, seen by
 # CMD alone.
 run_bound() {
   unshare --mount sh -c '
     set -e
-    mount --bind "$2" "$2"
-    [ -z "$1" ] || mount -o "remount,bind,$1" "$2"
-    shift 2
+    mount --bind "$2" "$3"
+    [ -z "$1" ] || mount -o "remount,bind,$1" "$3"
+    shift 3
     exec "$@"' sh "$@"
 }
 
@@ -149,13 +151,14 @@ case "${1:-}" in
   pcscd) need_root; run_pcscd "$2" "$3" "${4:-}" ;;
   sees) need_root; pcscd_sees "$2" "$3" "$4" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
-  read-only) need_namespaces; shift; run_bound ro "$@" ;;
-  bind) need_namespaces; shift; run_bound "" "$@" ;;
+  read-only) need_namespaces; run_bound ro "$2" "$2" "${@:3}" ;;
+  bind) need_namespaces; run_bound "" "$2" "$2" "${@:3}" ;;
+  over) need_namespaces; run_bound "" "$2" "$3" "${@:4}" ;;
   not-owner) [ "$(id -u)" = 0 ] || skip "needs root to run as nobody"
              shift; run_not_owner "$@" ;;
   skip) shift; skip "$*" ;;
   *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG [BUS] | sees WANT TOOL PLIST |" \
           "overlay CMD... |" \
-          "read-only DIR CMD... | bind PATH CMD... | not-owner CMD... | skip REASON" >&2
+          "read-only DIR CMD... | bind PATH CMD... | over DIR TARGET CMD... | not-owner CMD... | skip REASON" >&2
      exit 2 ;;
 esac

@@ -1,23 +1,12 @@
-// Driver list file: the CCID driver's property list, handled as lines of
-// text with fixed marker texts, never parsed as XML.
-//
-// The form the tool relies on, and the loader enforces:
-//  - lines end in LF; a CR anywhere in a line is dropped on reading;
-//  - no line holds more than MAX_LINE_LENGTH bytes (CRs aside) or a NUL;
-//  - each of the three keys (READER_ARRAYS, lines.h) stands exactly once
-//    in the file and in that order;
-//    after each key line, and before any other array tag, comes a line that
-//    holds "<array>" and nothing else but white space; then element lines;
-//    then a line that holds "</array>" and nothing else but white space;
-//  - an element line holds "<string>" and, after it, "</string>"; the value
-//    is the exact text between them (no entity decoded, nothing trimmed) and
-//    only the first pair on a line counts; a line inside an array without
-//    such a pair is ignored (the rewriter drops it);
-//  - vendor and product IDs are hexadecimal numbers from 0 to 0xfffe, read
-//    as "%x" reads them (white space, sign and 0x or 0X prefix allowed);
-//  - the three arrays are parallel and of equal length, at most MAX_READERS.
-// A file outside this form is refused with a message naming the file, the
-// line where one applies, and the problem; nothing is then written.
+// Loading the three reader arrays of a driver list file: the CCID driver's
+// property list, read as lines of text with fixed marker texts, never
+// parsed as XML. The form the loader enforces is the man page's FILE
+// FORMAT: each key once and in the order of READER_ARRAYS (lines.h), its
+// "<array>" and "</array>" on lines of their own, one element per line,
+// IDs from 0 to 0xfffe, three arrays of equal length and at most
+// MAX_READERS. A file outside it is refused with a message naming the
+// file, the line where one applies, and the problem; nothing is then
+// written.
 //
 // Every function prints its own message where it fails, on standard output,
 // and returns -1; callers add one line naming the function that failed.

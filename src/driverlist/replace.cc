@@ -193,21 +193,25 @@ int CreateTemp(const Folder& folder, const char* target, const char* beside,
 
 // Flushes a written temporary file to disk and closes it.
 int FinishTemp(TempFile* temp, FileHolder* out) {
-  if (std::fflush(out->file) != 0) return PosixError("Could not write", temp->path);
+  // A stream that once failed may have dropped what it held: never kept.
+  if (std::ferror(out->file) || std::fflush(out->file) != 0)
+    return PosixError("Could not write", temp->path);
   if (FlushToDisk(fileno(out->file)) != 0)
     return PosixError("Could not flush to disk", temp->path);
   if (out->Close() != 0) return PosixError("Could not close", temp->path);
   return 0;
 }
 
-// Loads the new file again: it must hold exactly the readers of `table`.
+// Loads the new file again: it must be `size` bytes long and hold exactly
+// the readers of `table`.
 int VerifyNewFile(const Folder& folder, const TempFile& temp,
-                  const ReaderEntry* table) {
+                  const ReaderEntry* table, size_t size) {
   static ReaderEntry reloaded[READER_SLOTS];
   ResetReaderTable(reloaded, READER_SLOTS);
   FileHolder f;
   struct stat st;
   if (OpenDriverList(folder.fd, temp.name, temp.path, &f, &st) == 0 &&
+      static_cast<size_t>(st.st_size) == size &&
       ReadReaderArrays(f.file, temp.path, reloaded) == 0) {
     size_t n = CountReaders(table, READER_SLOTS);
     bool same = CountReaders(reloaded, READER_SLOTS) == n;
@@ -333,8 +337,10 @@ int WriteNewPList(const char* path, const char* backup_path,
   LineSource& in = RewriteSource;
   StartLineSource(&in, old.file, target);
   TempFile kept;
-  if (RewritePListLines(&in, out.file, temp.path, table) != 0 ||
-      FinishTemp(&temp, &out) != 0 || VerifyNewFile(folder, temp, table) != 0 ||
+  size_t written = 0;
+  if (RewritePListLines(&in, out.file, temp.path, table, &written) != 0 ||
+      FinishTemp(&temp, &out) != 0 ||
+      VerifyNewFile(folder, temp, table, written) != 0 ||
       PrepareBackup(folder, target, old.file, st, backup, &kept) != 0 ||
       CheckUnchanged(folder, target, *loaded) != 0)
     return -1;

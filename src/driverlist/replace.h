@@ -20,20 +20,12 @@ inline constexpr char BACKUP_SUFFIX[] = ".backup";
 // rewritten in its own folder and kept at the target's path followed by
 // BACKUP_SUFFIX; the link stays as it is.
 //
-// The target's folder is opened once, and every step works on names in
-// it, so a folder renamed meanwhile cannot send a step elsewhere. Its
-// temporary files are named as the target followed by a dot and six
-// letters, no longer than the backup's name, made with O_EXCL and, when a
-// name is taken, tried again under another.
-//
-// The new file is written to a temporary file beside the target, flushed
-// to disk, given the old file's mode, owner and group, and loaded again to
-// check that it holds exactly the readers of `table`. Only then is the old
-// file kept under another temporary name (a hard link, or a flushed copy
-// where links are refused), the new file moved into place by one rename,
-// and the kept file renamed over any earlier backup. So the target path
-// always holds the complete old or the complete new file, and an earlier
-// backup is replaced only once the new file is in place.
+// The steps are ordered so that the target path always holds the complete
+// old or the complete new file: the new file is written beside the target,
+// flushed, and loaded again (it must be as long as written and hold
+// exactly the readers of `table`) before the old file is touched; the old
+// file is then kept under a temporary name, the new one renamed into place,
+// and only then the kept file renamed over an earlier backup.
 //
 // Returns 0 when the new file is in place and the old one is the backup;
 // when the folder cannot then be flushed to disk, it says so and still

@@ -14,8 +14,9 @@
 // inside an array, and between a key line and its "<array>" line, are
 // dropped; every other line is copied with a single LF. Returns 0, or -1
 // with a message naming `out_path` when a write fails or naming old->path
-// when reading fails.
+// when reading fails. Either way *written is the number of bytes it handed
+// to `out`, which the file must hold once `out` is flushed.
 int RewritePListLines(LineSource* old, FILE* out, const char* out_path,
-                      const ReaderEntry* table);
+                      const ReaderEntry* table, size_t* written);
 
 #endif  // HALVO_DRIVERLIST_REWRITE_H_
