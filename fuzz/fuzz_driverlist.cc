@@ -20,7 +20,7 @@
 #include "cli/cli.h"
 #include "driverlist/load.h"
 #include "reconcile/reconcile.h"
-#include "test_util.h"
+#include "test_files.h"
 
 namespace {
 
@@ -29,11 +29,7 @@ std::string Folder, Path, Backup;
 ReaderEntry Table[READER_SLOTS];
 
 // At exit: a run leaves no folder behind.
-void RemoveFolder() {
-  for (const std::string& name : Entries(Folder))
-    unlink((Folder + "/" + name).c_str());
-  rmdir(Folder.c_str());
-}
+void RemoveTheFolder() { RemoveFolder(Folder); }
 
 #define REQUIRE(condition)                                              \
   do {                                                                  \
@@ -55,18 +51,14 @@ void SetUp() {
   Folder = dir;
   Path = Folder + "/Info.plist";
   Backup = Path + ".backup";
-  REQUIRE(std::atexit(RemoveFolder) == 0);
+  REQUIRE(std::atexit(RemoveTheFolder) == 0);
   // The tool speaks on standard output; the fuzzer needs none of it.
   REQUIRE(std::freopen("/dev/null", "w", stdout) != nullptr);
 }
 
 void Reset(const uint8_t* data, size_t size) {
-  for (const std::string& name : Entries(Folder))
-    REQUIRE(unlink((Folder + "/" + name).c_str()) == 0);
-  FILE* f = std::fopen(Path.c_str(), "wb");
-  REQUIRE(f != nullptr);
-  REQUIRE(std::fwrite(data, 1, size, f) == size);
-  REQUIRE(std::fclose(f) == 0);
+  REQUIRE(EmptyFolder(Folder));
+  REQUIRE(WriteFile(Path, std::string(reinterpret_cast<const char*>(data), size)));
 }
 
 // The lines a rewrite keeps as they were: all but those after a key line up

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driverlist/lines.h"
+#include "driverlist/scan.h"
 #include "test_util.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
 }
 
 TEST(FputsLTest, EndsEveryLineWithOneLf) {
-  TempFile file("");
+  DriverListFolder file("");
   FILE* f = std::fopen(file.path().c_str(), "w+");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(fputsL("text", f), 0);

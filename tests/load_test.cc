@@ -221,7 +221,7 @@ class LoadTest : public testing::TestWithParam<LoadCase> {};
 
 TEST_P(LoadTest, LoadsTheFormAndRefusesTheRest) {
   const LoadCase& c = GetParam();
-  TempFile file(c.content);
+  DriverListFolder file(c.content);
   static ReaderEntry table[READER_SLOTS];
   ResetReaderTable(table, READER_SLOTS);
   StartCapture();
@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Refused, LoadTest, testing::ValuesIn(RefusedCases()),
                          [](const auto& info) { return info.param.name; });
 
 TEST(LoadTest, FullTableKeepsItsEndEntry) {
-  TempFile file(Doc(Repeat(El("1"), MAX_READERS), Repeat(El("2"), MAX_READERS),
+  DriverListFolder file(Doc(Repeat(El("1"), MAX_READERS), Repeat(El("2"), MAX_READERS),
                     Repeat(El("N"), MAX_READERS)));
   static ReaderEntry table[READER_SLOTS];
   ResetReaderTable(table, READER_SLOTS);

@@ -30,9 +30,7 @@ const std::string NUL_AFTER_THE_ARRAYS =
                                std::string(1, '\0'));
 
 void Overwrite(const std::string& path, const std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
+  ASSERT_TRUE(WriteFile(path, content));
 }
 
 // What a row does to the file just after the install links its backup.
@@ -125,7 +123,7 @@ class WriteNewPListTest : public testing::TestWithParam<SafetyCase> {};
 
 TEST_P(WriteNewPListTest, LeavesTheFileAsItWas) {
   const SafetyCase& c = GetParam();
-  TempFile file(SMALL);
+  DriverListFolder file(SMALL);
   const std::string& path = file.path();
   static ReaderEntry table[READER_SLOTS];
   ResetReaderTable(table, READER_SLOTS);

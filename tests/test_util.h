@@ -1,96 +1,13 @@
-// Helpers for the unit tests: real temporary files, captured output.
+// The unit tests' helpers: the file helpers, and standard output captured.
 #ifndef HALVO_TESTS_TEST_UTIL_H_
 #define HALVO_TESTS_TEST_UTIL_H_
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "driverlist/lines.h"
-
-// A file in a fresh temporary folder, removed with the folder.
-class TempFile {
- public:
-  explicit TempFile(const std::string& content) {
-    char dir[] = "/tmp/halvo-test-XXXXXX";
-    if (mkdtemp(dir) == nullptr) std::abort();
-    dir_ = dir;
-    path_ = dir_ + "/Info.plist";
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    if (f == nullptr ||
-        std::fwrite(content.data(), 1, content.size(), f) != content.size() ||
-        std::fclose(f) != 0)
-      std::abort();
-  }
-  ~TempFile() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string dir_, path_;
-};
-
-// The whole content of the file at `path`, or "<missing>" when it cannot
-// be opened.
-inline std::string Slurp(const std::string& path) {
-  std::string s;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char block[4096];
-  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) s.append(block, n);
-  std::fclose(f);
-  return s;
-}
-
-// The names in `folder` that do not begin with a dot, in the folder's own
-// order; none when it cannot be read.
-inline std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* d = opendir(folder.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = readdir(d))
-    if (e->d_name[0] != '.') names.push_back(e->d_name);
-  closedir(d);
-  return names;
-}
-
-// A line source over a temporary file holding `content`. The source is
-// about 128 KiB, so one in static storage serves every test in turn. `in`
-// is nullptr when the file could not be opened: assert it first.
-struct SourceFile {
-  TempFile file;
-  LineSource* in = nullptr;
-  explicit SourceFile(const std::string& content) : file(content) {
-    static LineSource source;
-    FILE* f = std::fopen(file.path().c_str(), "r");
-    if (f == nullptr) return;
-    StartLineSource(&source, f, file.path().c_str());
-    in = &source;
-  }
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-  ~SourceFile() {
-    if (in != nullptr) std::fclose(in->file);
-  }
-};
-
-// Replaces every "{path}" in `text` by `path`.
-inline std::string WithPath(std::string text, const std::string& path) {
-  for (size_t at; (at = text.find("{path}")) != std::string::npos;)
-    text.replace(at, 6, path);
-  return text;
-}
-
-// A reader as the tests compare them: IDs and name.
-struct Reader {
-  int pid, vid;
-  std::string name;
-  bool operator==(const Reader&) const = default;
-};
+#include "test_files.h"
 
 inline void StartCapture() { testing::internal::CaptureStdout(); }
 inline std::string EndCapture() {

@@ -12,6 +12,9 @@ namespace {
 constexpr const char* OPTIONS[] = {"-l", "-i", "-c"};  // by run mode
 static_assert(MODE_LIST == 0 && MODE_INSTALL == 1 && MODE_CHECK == 2);
 constexpr int MAX_ARGUMENTS = 2;
+// The driver list file used when no path is given: each platform's own,
+// which the build names (CMakeLists.txt).
+constexpr char DEFAULT_PATH[] = HALVO_DEFAULT_PATH;
 
 char DriverListPath[PATH_BUFFER_SIZE];
 char BackupPath[PATH_BUFFER_SIZE];
@@ -36,8 +39,8 @@ int ParseCommandLine(int argc, char** argv) {
     PrintUsage(program);
     return -1;
   }
-  int mode = MODE_INSTALL;
-  if (n >= 1 && (mode = ModeOf(argv[1])) < 0) {
+  int RunMode = MODE_INSTALL;
+  if (n >= 1 && (RunMode = ModeOf(argv[1])) < 0) {
     std::printf("Unknown option: %s\n", argv[1]);
     PrintUsage(program);
     return -1;
@@ -53,11 +56,11 @@ int ParseCommandLine(int argc, char** argv) {
   std::memcpy(DriverListPath, path, length + 1);
   std::memcpy(BackupPath, path, length);
   std::memcpy(BackupPath + length, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
-  return mode;
+  return RunMode;
 }
 
-int RunMode(int mode, const FileIdentity& loaded) {
-  switch (mode) {
+int RunChosenMode(int RunMode, const FileIdentity& loaded) {
+  switch (RunMode) {
     case MODE_LIST:
       return ListReaders(ExistingReaders);
     case MODE_CHECK:
@@ -124,9 +127,9 @@ int RunHalvoReaders(int argc, char** argv) {
   // cleaned up like any other, not kill the tool half-way through.
   if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
     PosixError("Could not ignore", "SIGXFSZ");
-  int mode = ParseCommandLine(argc, argv);
+  int RunMode = ParseCommandLine(argc, argv);
   int status = STATUS_USAGE;
-  if (mode >= 0) {
+  if (RunMode >= 0) {
     ResetReaderTable(ExistingReaders, READER_SLOTS);
     FileIdentity loaded;
     // Installs on one file take turns: the lock is held from before the
@@ -134,11 +137,11 @@ int RunHalvoReaders(int argc, char** argv) {
     // since the rename shows them the old file or the new one whole.
     FileHolder lock;
     if (FillExistingReaders(DriverListPath, ExistingReaders, &loaded,
-                            mode == MODE_INSTALL ? &lock : nullptr) != 0) {
+                            RunMode == MODE_INSTALL ? &lock : nullptr) != 0) {
       std::printf("FillExistingReaders returned an error.\n");
       status = STATUS_FAILED;
     } else {
-      status = RunMode(mode, loaded);
+      status = RunChosenMode(RunMode, loaded);
     }
   }
   if (std::fflush(stdout) != 0 && status == STATUS_OK) status = STATUS_FAILED;

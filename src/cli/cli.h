@@ -7,7 +7,6 @@
 #include <cstddef>
 
 #include "driverlist/load.h"
-#include "driverlist/platform.h"
 #include "driverlist/replace.h"
 
 // The run modes; a run without arguments installs.
@@ -24,10 +23,6 @@ constexpr int STATUS_FAILED = -1;  // seen by the shell as 255
 // A path given on the command line leaves room in PATH_BUFFER_SIZE for
 // BACKUP_SUFFIX and the terminating zero. Longer paths are refused.
 constexpr size_t MAX_PATH_LENGTH = PATH_BUFFER_SIZE - sizeof BACKUP_SUFFIX;
-
-// The driver list file used when no path is given: each platform's own,
-// fixed when the tool is built (driverlist/platform.h).
-inline constexpr char DEFAULT_PATH[] = HALVO_DEFAULT_PATH;
 
 // Prints `program` as given, then the option summary: four lines.
 void PrintUsage(const char* program);

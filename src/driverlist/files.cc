@@ -26,11 +26,7 @@ FILE* OpenStream(int dir, const char* name) {
   int fd = openat(dir, name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   FILE* f = fdopen(fd, "r");
-  if (f == nullptr) {
-    int err = errno;
-    close(fd);
-    errno = err;
-  }
+  if (f == nullptr) CloseKeepingErrno(fd, close);
   return f;
 }
 
@@ -38,9 +34,7 @@ FILE* OpenStream(int dir, const char* name) {
 // errno, when it cannot be looked at.
 int Adopt(FILE* f, FileHolder* out, struct stat* st) {
   if (fstat(fileno(f), st) != 0) {
-    int err = errno;
-    std::fclose(f);
-    errno = err;
+    CloseKeepingErrno(f, std::fclose);
     return -1;
   }
   out->file = f;

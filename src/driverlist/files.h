@@ -6,7 +6,17 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+
+// Closes `handle` with `close` after a failure, keeping errno for the
+// caller's message.
+template <typename Handle, typename Close>
+void CloseKeepingErrno(Handle handle, Close close) {
+  int err = errno;
+  close(handle);
+  errno = err;
+}
 
 // Prints "STEP PATH: REASON", REASON being the system's text for errno, as
 // every failed system call is reported. Returns -1; errno is kept.

@@ -14,8 +14,6 @@
 #include <iterator>
 #include <string_view>
 
-#include "driverlist/files.h"
-
 inline constexpr char PLIST_VID_Marker[] = "<key>ifdVendorID</key>";
 inline constexpr char PLIST_PID_Marker[] = "<key>ifdProductID</key>";
 inline constexpr char PLIST_Name_Marker[] = "<key>ifdFriendlyName</key>";
@@ -128,16 +126,6 @@ char* fgetsL(LineSource* in, size_t* length);
 // the next line needs fgetsL. Never reads the file and never fails: it only
 // spares the line-by-line work for long stretches of other text.
 const char* fSkipPlain(LineSource* in, size_t* length);
-
-// How fSkipPlain looks for the bytes that may end a plain run: one at a
-// time, or 16 or 32 at a time where the processor can. It uses the fastest
-// the processor has (SSE2 at most in a build with HALVO_NO_AVX2).
-enum class PlainScan { Bytes, SSE2, AVX2 };
-
-// Makes fSkipPlain use `scan` from now on, so that tests can hold each
-// scan against the others in any build. Returns 0, or -1 when this
-// processor lacks it.
-int UsePlainScan(PlainScan scan);
 
 // Returns the MARK_ bits of the marker texts `line` contains.
 unsigned LineMarks(const char* line);

@@ -11,24 +11,6 @@
 #include <cerrno>
 #include <ctime>
 
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
-// The driver list file used when no path is given. The build sets it: on
-// macOS the system's CCID bundle, elsewhere the CCID bundle in pcsc-lite's
-// driver folder as pkg-config reports it. A build that sets none gets the
-// same choice, with Debian's and most distributions' folder on Linux.
-#ifndef HALVO_DEFAULT_PATH
-#if defined(__APPLE__)
-#define HALVO_DEFAULT_PATH \
-  "/usr/libexec/SmartCardServices/drivers/ifd-ccid.bundle/Contents/Info.plist"
-#else
-#define HALVO_DEFAULT_PATH \
-  "/usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist"
-#endif
-#endif
-
 // The modification time of `st`, to the nanosecond: macOS names the field
 // st_mtimespec, POSIX st_mtim.
 inline timespec ModificationTime(const struct stat& st) {
@@ -71,27 +53,5 @@ inline int OpenFolder(const char* path, int* read_error) {
 #endif
   return fd;
 }
-
-#if defined(__x86_64__)
-// True when both the processor and the operating system support AVX2: the
-// CPUID bits for AVX and AVX2, and the XMM and YMM state enabled in XCR0 by
-// the system (else AVX2 instructions fault). Asks the processor itself, so
-// it needs nothing from the compiler's run-time library.
-inline bool ProcessorHasAVX2() {
-  constexpr unsigned CPUID_FEATURES = 1, CPUID_EXTENDED_FEATURES = 7;
-  constexpr unsigned ECX_OSXSAVE = 1u << 27, ECX_AVX = 1u << 28;
-  constexpr unsigned EBX_AVX2 = 1u << 5;
-  constexpr unsigned XCR0_XMM_YMM = (1u << 1) | (1u << 2);
-  unsigned a, b, c, d;
-  if (__get_cpuid(CPUID_FEATURES, &a, &b, &c, &d) == 0) return false;
-  if ((c & (ECX_OSXSAVE | ECX_AVX)) != (ECX_OSXSAVE | ECX_AVX)) return false;
-  unsigned xcr0_low, xcr0_high;
-  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-  if ((xcr0_low & XCR0_XMM_YMM) != XCR0_XMM_YMM) return false;
-  if (__get_cpuid_count(CPUID_EXTENDED_FEATURES, 0, &a, &b, &c, &d) == 0)
-    return false;
-  return (b & EBX_AVX2) != 0;
-}
-#endif
 
 #endif  // HALVO_DRIVERLIST_PLATFORM_H_

@@ -174,9 +174,7 @@ int CreateTemp(const Folder& folder, const char* target, const char* beside,
   temp->active = true;
   out->file = fdopen(fd, "w");
   if (out->file == nullptr) {
-    int err = errno;
-    close(fd);
-    errno = err;
+    CloseKeepingErrno(fd, close);
     return PosixError("Could not open", temp->path);
   }
   if (std::setvbuf(out->file, buffer, buffer != nullptr ? _IOFBF : _IONBF,

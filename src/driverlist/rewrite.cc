@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driverlist/files.h"
+
 namespace {
 
 // Room for one generated element line: two tabs, the tags and a name.
