@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The tool built for the platform it was made for: all of src/, compiled
-# with the project's warning flags as errors, linked into a Mach-O
+# The tool built for the platform it was made for: the project's own CMake
+# build, with warnings as errors, cross-compiled and linked into a Mach-O
 # executable for Intel and for Apple silicon Macs by Zig's cross toolchain
-# (its clang carries macOS's headers and libc++). Each result must be an
-# executable for its processor whose default is the system's CCID bundle.
+# (tests/zig-macos.cmake). Each result must be an executable for its
+# processor whose default is the system's CCID bundle, as CMake chose it.
 #
 #   macos_build.sh install           installs the pinned Zig from the npm
 #                                    registry into ZIG_HOME (outside the tree)
@@ -38,12 +38,20 @@ declare -A CPU=([x86_64-macos]=01000007 [aarch64-macos]=0100000c)
 APPLE_DEFAULT=/usr/libexec/SmartCardServices/drivers/ifd-ccid.bundle/Contents/Info.plist
 
 mkdir -p "$work"
-mapfile -t sources < <(cd "$top" && find src -name '*.cc' | sort)
-[ "${#sources[@]}" -gt 0 ] || { echo "no sources found"; exit 1; }
 for target in "${!CPU[@]}"; do
-  (cd "$top" && "$zig" c++ -target "$target" -std=c++20 -O2 -Wall -Wextra \
-     -Wpedantic -Werror -fno-exceptions -fno-rtti -Isrc "${sources[@]}" \
-     -o "$work/halvo-readers-$target") >"$work/$target.log" 2>&1 &
+  bin=$work/$target/bin
+  rm -f "$work/halvo-readers-$target"
+  mkdir -p "$bin"
+  for tool in c++ ar ranlib; do
+    printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$zig" "$tool" > "$bin/$tool"
+    chmod +x "$bin/$tool"
+  done
+  (cmake -S "$top" -B "$work/$target/build" -Wno-dev -DCMAKE_BUILD_TYPE=Release \
+     -DCMAKE_TOOLCHAIN_FILE="$top/tests/zig-macos.cmake" -DHALVO_ZIG_BIN="$bin" \
+     -DZIG_TARGET="$target" -DHALVO_TESTS=OFF -DHALVO_WERROR=ON &&
+   cmake --build "$work/$target/build" --target halvo-readers &&
+   cp "$work/$target/build/halvo-readers" "$work/halvo-readers-$target") \
+    >"$work/$target.log" 2>&1 &
 done
 failed=0
 wait -n || failed=1
