@@ -8,9 +8,8 @@
 # Usage: build-arch.sh [OUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-build-arch}")
-rm -rf "$out"
-mkdir -p "$out"
+. packaging/build-common.sh
+out=$(fresh_folder "${1:-build-arch}")
 # makepkg works in a folder of its own, which nobody may reach as well
 # when root builds: the checkout may lie in a folder only root can enter.
 work=$(mktemp -d)
@@ -25,11 +24,6 @@ if [ "$(id -u)" = 0 ]; then
 fi
 nodeps=
 pacman -T cmake pcsclite >/dev/null 2>&1 || nodeps=--nodeps
-if ! (cd "$work" && HOME=$work PKGEXT=.pkg.tar.zst "${as[@]}" makepkg --force $nodeps) \
-     > "$out/build.log" 2>&1; then
-  tail -n 40 "$out/build.log"
-  echo "build-arch.sh: makepkg failed; the whole log is $out/build.log"
-  exit 1
-fi
+logged "$out/build.log" makepkg env -C "$work" HOME="$work" PKGEXT=.pkg.tar.zst "${as[@]}" makepkg --force $nodeps
 cp "$work"/*.pkg.tar.zst "$out/"
 ls "$out"/*.pkg.tar.zst

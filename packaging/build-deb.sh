@@ -8,9 +8,8 @@
 # Usage: build-deb.sh [OUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-build-deb}")
-rm -rf "$out"
-mkdir -p "$out"
+. packaging/build-common.sh
+out=$(fresh_folder "${1:-build-deb}")
 tarball=$(bash packaging/dist.sh "$out/dist" | tail -n 1)
 name=$(basename "$tarball" .tar.gz)
 version=${name#halvo-readers-}
@@ -18,10 +17,6 @@ mv "$tarball" "$out/halvo-readers_$version.orig.tar.gz"
 rm -rf "$out/dist"
 tar -xzf "$out/halvo-readers_$version.orig.tar.gz" -C "$out"
 cp -r "$out/$name/packaging/debian" "$out/$name/debian"
-if ! (cd "$out/$name" && dpkg-buildpackage -us -uc) > "$out/build.log" 2>&1; then
-  tail -n 40 "$out/build.log"
-  echo "build-deb.sh: dpkg-buildpackage failed; the whole log is $out/build.log"
-  exit 1
-fi
+logged "$out/build.log" dpkg-buildpackage env -C "$out/$name" dpkg-buildpackage -us -uc
 rm -rf "${out:?}/$name"
 ls "$out"/halvo-readers_*.changes

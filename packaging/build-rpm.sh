@@ -7,19 +7,14 @@
 # Usage: build-rpm.sh [OUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-build-rpm}")
-rm -rf "$out"
-mkdir -p "$out"
+. packaging/build-common.sh
+out=$(fresh_folder "${1:-build-rpm}")
 bash packaging/dist.sh "$out/SOURCES" >/dev/null
 nodeps=
 rpm -q rpm >/dev/null 2>&1 || nodeps=--nodeps
-if ! rpmbuild -ba $nodeps --define "_topdir $out/rpmbuild" \
-     --define "_sourcedir $out/SOURCES" --define "_rpmdir $out" \
-     --define "_srcrpmdir $out" --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
-     packaging/rpm/halvo-readers.spec > "$out/build.log" 2>&1; then
-  tail -n 40 "$out/build.log"
-  echo "build-rpm.sh: rpmbuild failed; the whole log is $out/build.log"
-  exit 1
-fi
+logged "$out/build.log" rpmbuild rpmbuild -ba $nodeps --define "_topdir $out/rpmbuild" \
+  --define "_sourcedir $out/SOURCES" --define "_rpmdir $out" \
+  --define "_srcrpmdir $out" --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
+  packaging/rpm/halvo-readers.spec
 rm -rf "$out/rpmbuild" "$out/SOURCES"
 ls "$out"/*.rpm

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Steps shared by the package tests inside the throwaway overlay of /,
 # sourced there from the working folder.
 

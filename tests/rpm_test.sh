@@ -51,7 +51,7 @@ for v in 1 2; do
     --define "source_list $work/root/v$v.plist" --define "ccid_list $list" \
     "$work/ccid.spec" > "$work/ccid-$v.log" 2>&1 || fail "stand-in: $(cat "$work/ccid-$v.log")"
 done
-cp "$(ls "$work"/pkg/*.rpm | grep -v '\.src\.rpm$')" "$work/root/halvo-readers.rpm"
+cp "$work"/pkg/halvo-readers-*[0-9].[!s]*.rpm "$work/root/halvo-readers.rpm"
 cp "$sandbox" "$(dirname "$sandbox")/usb_bus.py" "$(dirname "$sandbox")/package_steps.sh" "$work/root/"
 
 cat > "$work/root/inside.sh" <<'INSIDE'
