@@ -25,28 +25,28 @@ restarts() {
   rm -f restarts.log
 }
 
-# keeps_readers LIST BACKUP INSTALL UPDATE REINSTALL REMOVE: the life both
-# package tests hold the package to, each step a command, after the stand-in
-# CCID package 1 (v1.plist) is in: INSTALL adds the readers with the
-# original as the backup, UPDATE (to v2.plist) and REINSTALL of the CCID
-# package get them added again, pcscd recognizes them, and REMOVE gives the
-# CCID list back; pcscd is restarted each time the list changes.
+# keeps_readers LIST BACKUP: the life every package test holds its package
+# to, once the stand-in CCID package 1 (v1.plist) is in, through the steps
+# the test defines: install_package adds the readers with the original as
+# the backup, update_ccid (to v2.plist) and reinstall_ccid get them added
+# again, pcscd recognizes them, and remove_package gives the CCID list back;
+# pcscd is restarted each time the list changes.
 keeps_readers() {
   local list=$1 backup=$2
-  run install.log $3
+  run install.log install_package
   halvo-readers -c > check.log || fail "readers missing after the install: $(cat check.log)"
   cmp -s "$backup" v1.plist || fail "the backup is not the original"
   restarts "try-restart pcscd.service"
-  run update.log $4
+  run update.log update_ccid
   grep -q "<!-- version 2 -->" "$list" || fail "the update did not bring its list"
   halvo-readers -c > check.log || fail "the readers were not added again: $(cat check.log)"
   restarts "try-restart pcscd.service"
   cp "$list" updated.plist
-  run reinstall.log $5
+  run reinstall.log reinstall_ccid
   cmp -s "$list" updated.plist || fail "after a reinstall: $(diff updated.plist "$list")"
   restarts "try-restart pcscd.service"
   bash sandbox.sh sees recognized halvo-readers "$list" > sees.log || fail "pcscd: $(cat sees.log)"
-  run remove.log $6
+  run remove.log remove_package
   cmp -s "$list" v2.plist || fail "removal did not give back the CCID list: $(cat remove.log)"
   restarts "try-restart pcscd.service"
 }

@@ -10,27 +10,14 @@
 # reports a failure (rpm's status does not tell).
 # Usage: rpm_test.sh SANDBOX-SCRIPT WORK-FOLDER
 set -euo pipefail
-sandbox=$(realpath "$1")
-work=$(realpath -m "$2")
-top=$(cd "$(dirname "$0")/.." && pwd)
-fail() { echo "FAILED: $*"; exit 1; }
-
-bash "$sandbox" need-root
-real=$(bash "$sandbox" driver-list)
-for tool in rpm rpmbuild rpmlint pkg-config git; do
-  command -v "$tool" >/dev/null || bash "$sandbox" skip "$tool not found (Debian packages rpm, rpmlint)"
-done
-
-rm -rf "$work" && mkdir -p "$work/root"
+sandbox=$(realpath "$1") work=$(realpath -m "$2") top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tests/package_test.sh"
+open_test "$sandbox" "$work" rpm rpmbuild rpmlint pkg-config git
 bash "$top/packaging/build-rpm.sh" "$work/pkg" >/dev/null
 lint=$(rpmlint -r "$top/packaging/rpm/halvo-readers.rpmlintrc" "$work"/pkg/*.rpm 2>&1) ||
   fail "rpmlint: $lint"
-list=$(pkg-config --variable=usbdropdir libpcsclite)/ifd-ccid.bundle/Contents/Info.plist
-
-# The stand-in CCID package, version 1 with the real list, version 2 with
-# one line more.
-cp "$real" "$work/root/v1.plist"
-sed '0,/<dict>/s//<dict>\n\t<!-- version 2 -->/' "$real" > "$work/root/v2.plist"
+list=$(bash "$sandbox" ccid-list)
+stand_in_lists "$sandbox" "$work/root"
 cat > "$work/ccid.spec" <<'SPEC'
 Name: pcsc-lite-ccid
 Version: %{ccid_version}
@@ -51,29 +38,5 @@ for v in 1 2; do
     --define "source_list $work/root/v$v.plist" --define "ccid_list $list" \
     "$work/ccid.spec" > "$work/ccid-$v.log" 2>&1 || fail "stand-in: $(cat "$work/ccid-$v.log")"
 done
-cp "$work"/pkg/halvo-readers-*[0-9].[!s]*.rpm "$work/root/halvo-readers.rpm"
-cp "$sandbox" "$(dirname "$sandbox")/usb_bus.py" "$(dirname "$sandbox")/package_steps.sh" "$work/root/"
-
-cat > "$work/root/inside.sh" <<'INSIDE'
-set -eu
-list=$1 rpm="rpm --dbpath /tmp/rpmdb"
-. ./package_steps.sh
-stub_service_control /usr/bin/systemctl
-$rpm --initdb
-run ccid-1.log $rpm -i ccid-1.rpm
-cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
-# Its dependencies are the system's own, which this database does not hold.
-keeps_readers "$list" "$list.backup" "$rpm -i --nodeps halvo-readers.rpm" \
-  "$rpm -U ccid-2.rpm" "$rpm --reinstall ccid-2.rpm" "$rpm -e halvo-readers"
-[ "$(grep -c '^Installing$' install.log)" = 1 ] || fail "not added once: $(cat install.log)"
-run again.log $rpm -i --nodeps halvo-readers.rpm
-echo "<!-- edited -->" >> "$list" && cp "$list" edited.plist
-run erase-edited.log $rpm -e halvo-readers
-cmp -s "$list" edited.plist || fail "removal undid an edit: $(cat erase-edited.log)"
-! grep -il "fail\|warning\|error" ./*.log || fail "a scriptlet reported a failure"
-echo ok
-INSIDE
-cd "$work/root"
-out=$(bash "$sandbox" overlay sh inside.sh "$list") || fail "$out"
-[ "$out" = ok ] || fail "$out"
-echo "rpm_package: 1 passed, 0 failed"
+cp "$work"/pkg/halvo-readers-*."$(uname -m)".rpm "$work/root/halvo-readers.rpm"
+run_inside "$sandbox" "$work/root" rpm

@@ -6,6 +6,8 @@
 #
 #   sandbox.sh driver-list      prints the system's CCID driver list file
 #                               (its symbolic link followed)
+#   sandbox.sh ccid-list        prints the CCID list's path in pcsc-lite's
+#                               driver folder, as pkg-config reports it
 #   sandbox.sh need-root        makes sure namespaces, pcscd and root are here
 #   sandbox.sh pcscd PLIST LOG [BUS]
 #                               starts pcscd for PCSCD_SECONDS (default 2,
@@ -52,9 +54,13 @@ drivers_folder() {
   pkg-config --variable=usbdropdir libpcsclite 2>/dev/null || echo /usr/lib/pcsc/drivers
 }
 
+ccid_list() {
+  echo "$(drivers_folder)/ifd-ccid.bundle/Contents/Info.plist"
+}
+
 driver_list() {
   local list
-  list="$(drivers_folder)/ifd-ccid.bundle/Contents/Info.plist"
+  list=$(ccid_list)
   [ -e "$list" ] || skip "no CCID driver list at $list (Debian package libccid)"
   readlink -f "$list"
 }
@@ -147,6 +153,7 @@ run_overlay() {
 
 case "${1:-}" in
   driver-list) driver_list ;;
+  ccid-list) ccid_list ;;
   need-root) need_root ;;
   pcscd) need_root; run_pcscd "$2" "$3" "${4:-}" ;;
   sees) need_root; pcscd_sees "$2" "$3" "$4" ;;
@@ -157,7 +164,7 @@ case "${1:-}" in
   not-owner) [ "$(id -u)" = 0 ] || skip "needs root to run as nobody"
              shift; run_not_owner "$@" ;;
   skip) shift; skip "$*" ;;
-  *) echo "usage: sandbox.sh driver-list | need-root | pcscd PLIST LOG [BUS] | sees WANT TOOL PLIST |" \
+  *) echo "usage: sandbox.sh driver-list | ccid-list | need-root | pcscd PLIST LOG [BUS] | sees WANT TOOL PLIST |" \
           "overlay CMD... |" \
           "read-only DIR CMD... | bind PATH CMD... | over DIR TARGET CMD... | not-owner CMD... | skip REASON" >&2
      exit 2 ;;

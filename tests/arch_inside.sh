@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Inside the overlay: the Arch package's life with the real pacman.
+set -eu
+list=$1
+. ./package_steps.sh
+printf '[options]\nArchitecture = auto\nSigLevel = Never\n' > pacman.conf
+mkdir -p /tmp/pacdb
+pacman="pacman --root / --dbpath /tmp/pacdb --config pacman.conf --cachedir /tmp --logfile /tmp/pacman.log --noconfirm"
+stub_service_control /usr/bin/systemctl
+# The machine's own CCID package holds the same files.
+rm -f /etc/libccid_Info.plist "$list"
+run ccid-1.log $pacman -U ccid-1.pkg.tar.zst
+cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
+# Its dependencies are the system's own, which this database does not hold.
+install_package() { $pacman -U --nodeps --nodeps halvo-readers.pkg.tar.zst; }
+update_ccid() { $pacman -U ccid-2.pkg.tar.zst; }
+reinstall_ccid() { $pacman -U ccid-2.pkg.tar.zst; }
+remove_package() { $pacman -R halvo-readers; }
+keeps_readers "$list" "$list.backup"
+! grep -il "error" ./*.log || fail "a hook reported an error"
+echo ok

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Inside the overlay: every change vanishes with it. dpkg runs without a
+# terminal and without any --force-conf* option throughout.
+set -eu
+list=$1 etc=/etc/libccid_Info.plist live=/var/lib/halvo-readers/Info.plist
+. ./package_steps.sh
+# pcscd reads the generated list, which holds the twelve and every reader of
+# libccid's list, whose file is as libccid shipped it.
+generated() {
+  [ "$(readlink "$list")" = "$live" ] || fail "$list is not the package's link"
+  [ "$(stat -c %a "$live")" = 644 ] || fail "$live is not 0644"
+  halvo-readers -c "$list" > check.log || fail "readers missing: $(cat check.log)"
+  halvo-readers -l "$etc" | sort > etc.lst
+  halvo-readers -l "$list" | sort | comm -23 etc.lst - > lost.lst
+  [ ! -s lost.lst ] || fail "readers of $etc not in pcscd's list: $(cat lost.lst)"
+  dpkg-query -W -f '${Conffiles}\n' libccid | grep -q " $etc $(md5sum < "$etc" | cut -d' ' -f1)" ||
+    fail "$etc is not what libccid shipped"
+}
+stub_service_control /usr/bin/deb-systemd-invoke
+run install.log dpkg -i halvo-readers.deb
+dpkg-divert --list "$list" | grep -q "by halvo-readers" || fail "no diversion"
+generated; restarts "try-restart pcscd.service"
+grep -q "Missing Reader" install.log || fail "no readers reported: $(cat install.log)"
+cp "$live" installed.plist
+cp /usr/bin/halvo-readers tool
+run again.log dpkg -i halvo-readers.deb
+cmp -s "$live" installed.plist || fail "a reinstall changed the list"
+restarts ""
+# As apt upgrades: the new list, a conffile, is put in place only by
+# the configure step, after the trigger the unpack step set off.
+run upgrade.log dpkg --unpack libccid-up.deb
+run configure.log dpkg --configure libccid
+grep -q "Later Reader" "$etc" || fail "the upgrade did not bring its stock list"
+generated; restarts "try-restart pcscd.service"
+cp "$live" upgraded.plist && rm "$live"
+run reinstall.log dpkg -i libccid-up.deb
+cmp -s "$live" upgraded.plist || fail "a libccid reinstall did not make the list again"
+generated; restarts "try-restart pcscd.service"
+bash sandbox.sh sees recognized halvo-readers "$live" > sees.log || fail "pcscd: $(cat sees.log)"
+cp "$etc" stock.plist
+printf '<key>ifdVendorID</key>\n' >> "$etc"
+run refused.log dpkg-reconfigure halvo-readers
+grep -q "^halvo-readers: warning: .* dpkg-reconfigure halvo-readers" refused.log || fail "no warning: $(cat refused.log)"
+cmp -s "$live" upgraded.plist || fail "a refused list changed pcscd's list"
+restarts ""
+bash sandbox.sh pcscd "$list" pcscd.log || fail "pcscd cannot parse its list after a refusal"
+cp stock.plist "$etc"
+run remove.log dpkg -r halvo-readers
+[ "$(readlink "$list")" = "$etc" ] || fail "libccid's link is not back: $(ls -l "$list")"
+dpkg -S "$list" | grep -q "^libccid: " || fail "$list is not libccid's"
+[ "$(./tool -c "$list" | grep -c "^Missing Reader")" = 12 ] || fail "Halvo readers left after removal"
+[ -z "$(find /etc -name '*halvo*' -o -name '*.backup')" ] || fail "left in /etc: $(find /etc -name '*halvo*' -o -name '*.backup')"
+restarts "try-restart pcscd.service"
+run purge.log dpkg --purge halvo-readers
+[ ! -e /var/lib/halvo-readers ] || fail "the purge left /var/lib/halvo-readers"
+run after-purge.log dpkg -i halvo-readers.deb
+generated
+run purge.log dpkg --purge halvo-readers
+run remove-libccid.log dpkg -r --force-depends libccid
+run no-list.log dpkg -i halvo-readers.deb
+grep -q "libccid not installed); nothing to do" no-list.log || fail "$(cat no-list.log)"
+echo ok
