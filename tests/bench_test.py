@@ -11,7 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-from driverlists import KEYS
+from driverlists import KEYS, read_bytes
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BENCH = os.path.join(HERE, "..", "bench")
@@ -23,8 +23,7 @@ def main():
         out = os.path.join(folder, "gen.plist")
         subprocess.run([sys.executable, os.path.join(HERE, "driverlists.py"), out,
                         "--readers", "1000", "--bulk", "300000"], check=True)
-        with open(out, "rb") as f:
-            data = f.read()
+        data = read_bytes(out)
         assert data.index(b"<key>ifdVendorID</key>") > 300000, "bulk not before the arrays"
         assert b"\r" not in data
         plist = plistlib.loads(data)

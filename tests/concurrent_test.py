@@ -37,8 +37,7 @@ def held_lock_cases(binary, original):
         for name, hold, status in rows:
             for leftover in os.listdir(folder):
                 os.unlink(os.path.join(folder, leftover))
-            with open(path, "wb") as f:
-                f.write(original)
+            driverlists.write_file(path, original)
             with open(path, "rb") as holder:
                 fcntl.flock(holder, fcntl.LOCK_EX)
                 timer = threading.Timer(hold, fcntl.flock, (holder, fcntl.LOCK_UN))
@@ -51,8 +50,7 @@ def held_lock_cases(binary, original):
             if status != 0:
                 assert waited >= LOCK_WAIT_SECONDS, (name, "gave up after %.1f s" % waited)
                 assert run.stdout == gave_up, (name, run.stdout)
-                with open(path, "rb") as f:
-                    assert f.read() == original, name
+                assert driverlists.read_bytes(path) == original, name
                 assert os.listdir(folder) == ["held.plist"], (name, os.listdir(folder))
             else:
                 assert "Missing Reader" in run.stdout, (name, run.stdout)
@@ -71,8 +69,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="halvo-concurrent-") as folder:
         path = os.path.join(folder, "Info.plist")
         for i in range(rounds):
-            with open(path, "wb") as f:
-                f.write(original)
+            driverlists.write_file(path, original)
             if os.path.exists(path + ".backup"):
                 os.unlink(path + ".backup")
             runs = [subprocess.Popen([binary, "-i", path], stdout=subprocess.PIPE)
@@ -81,10 +78,8 @@ def main():
             assert all(status == 0 for _, status in outputs), (i, outputs)
             adders = [out for out, _ in outputs if "Nothing to do." not in out]
             assert len(adders) == 1, "round %d: %d runs added readers" % (i, len(adders))
-            with open(path + ".backup", "rb") as f:
-                assert f.read() == original, "round %d: the backup is not the original" % i
-            with open(path, "rb") as f:
-                plist = plistlib.loads(f.read())
+            assert driverlists.read_bytes(path + ".backup") == original, "round %d: the backup is not the original" % i
+            plist = plistlib.loads(driverlists.read_bytes(path))
             got = list(zip(plist["ifdProductID"], plist["ifdVendorID"]))
             assert [(int(p, 16), int(v, 16)) for p, v in got] == expected, \
                 "round %d: the new file's readers differ" % i

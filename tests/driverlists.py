@@ -62,6 +62,17 @@ def listing(readers):
         "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers)
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write_file(path, data):
+    """Writes a fixture file whole: bytes, or text as UTF-8."""
+    with open(path, "wb") as f:
+        f.write(data.encode() if isinstance(data, str) else data)
+
+
 def run(binary, *args):
     """Runs the tool: (stdout, exit status)."""
     proc = subprocess.run([binary] + list(args), capture_output=True, check=False)

@@ -19,7 +19,7 @@ import tempfile
 import unittest
 
 import driverlists
-from driverlists import HEAD, TAIL, doc, listing
+from driverlists import HEAD, TAIL, doc, listing, read_bytes
 
 BINARY = None
 EXAMPLE = None
@@ -64,8 +64,7 @@ class Folder:
     def file(self, name, content, mode=0o644):
         path = os.path.join(self.path, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content.encode() if isinstance(content, str) else content)
+        driverlists.write_file(path, content)
         os.chmod(path, mode)
         return path
 
@@ -109,11 +108,6 @@ def run(args, cwd=None, preexec=None, umask=None, wrap=()):
     proc = subprocess.run(list(wrap) + [binary] + args, cwd=cwd, capture_output=True,
                           preexec_fn=setup, check=False)
     return proc.stdout.decode(), proc.returncode, proc.stderr.decode()
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def read(path):

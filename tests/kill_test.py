@@ -24,8 +24,7 @@ def fresh(folder, data):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     path = os.path.join(folder, "Info.plist")
-    with open(path, "wb") as f:
-        f.write(data)
+    driverlists.write_file(path, data)
     return path
 
 
@@ -43,8 +42,7 @@ def main():
         proc = subprocess.run([binary, "-i", path], capture_output=True, check=False)
         duration = time.monotonic() - start
         assert proc.returncode == 0, proc.stdout
-        with open(path, "rb") as f:
-            new = f.read()
+        new = driverlists.read_bytes(path)
         assert new != old
         seen = {"old": 0, "new": 0}
         for i in range(rounds):
@@ -53,8 +51,7 @@ def main():
             time.sleep(rng.uniform(0, duration * 1.2))
             child.send_signal(signal.SIGKILL)
             child.wait()
-            with open(path, "rb") as f:
-                now = f.read()
+            now = driverlists.read_bytes(path)
             assert now in (old, new), "round %d: the file is neither old nor new" % i
             seen["old" if now == old else "new"] += 1
             stray = [n for n in os.listdir(folder) if not LEFTOVER.match(n)]

@@ -15,6 +15,8 @@ import tempfile
 
 from driverlists import HEAD, doc
 
+import driverlists
+
 ACCEPTED, PARSE_ERROR = 0, 2
 
 
@@ -32,8 +34,7 @@ def many_readers(count):
 
 def installed(binary, folder, name, data):
     path = os.path.join(folder, name)
-    with open(path, "wb") as f:
-        f.write(data)
+    driverlists.write_file(path, data)
     out = subprocess.run([binary, "-i", path], capture_output=True, text=True)
     assert out.returncode == 0 and "Missing Reader" in out.stdout, out.stdout
     return path
@@ -46,10 +47,8 @@ def main():
         if status != 0:
             print(out, end="")
             sys.exit(status)
-    with open(out.strip(), "rb") as f:
-        real = f.read()
-    with open(example, "rb") as f:
-        shipped = f.read()
+    real = driverlists.read_bytes(out.strip())
+    shipped = driverlists.read_bytes(example)
     with tempfile.TemporaryDirectory(prefix="halvo-pcscd-") as folder:
         cases = [("real list, LF", installed(binary, folder, "lf.plist", real), ACCEPTED),
                  ("real list, CR LF", installed(binary, folder, "crlf.plist",
@@ -58,12 +57,10 @@ def main():
                   ACCEPTED),
                  ("1011 readers grown to 1023",
                   installed(binary, folder, "full.plist", many_readers(1011)), ACCEPTED)]
-        with open(cases[0][1], "rb") as f:
-            lines = f.read().split(b"\n")
+        lines = driverlists.read_bytes(cases[0][1]).split(b"\n")
         first_pid = lines.index(b"\t<key>ifdProductID</key>") + 2
         broken = os.path.join(folder, "broken.plist")
-        with open(broken, "wb") as f:
-            f.write(b"\n".join(lines[:first_pid] + lines[first_pid + 1:]))
+        driverlists.write_file(broken, b"\n".join(lines[:first_pid] + lines[first_pid + 1:]))
         cases.append(("control: one product ID short", broken, PARSE_ERROR))
         failed = 0
         for name, path, expected in cases:

@@ -36,13 +36,11 @@ def check_case(binary, folder, text, readers):
     out, status = run(binary, "-i", path)
     done = "" if missing else "Plist file already contains all Halvo readers. Nothing to do.\n"
     assert (out, status) == ("Installing\n" + report + done, 0), out
-    with open(path, "rb") as f:
-        now = f.read()
+    now = driverlists.read_bytes(path)
     if not missing:
         assert now == original and not os.path.exists(path + ".backup")
         return
-    with open(path + ".backup", "rb") as f:
-        assert f.read() == original
+    assert driverlists.read_bytes(path + ".backup") == original
     after, parsed = plist_readers(now)
     assert parsed == decoded(readers + missing), "rewritten arrays are wrong"
     assert {k: v for k, v in after.items() if k not in KEYS} == \

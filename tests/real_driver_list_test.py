@@ -18,6 +18,8 @@ from xml.sax.saxutils import unescape
 
 from driverlists import ENTITIES, expected_reconciliation, plist_readers, run
 
+import driverlists
+
 # A reader array, from its key line through its closing line.
 ARRAY = re.compile(r"[^\n]*<key>ifd(VendorID|ProductID|FriendlyName)</key>\n"
                    r"(?:.*\n)*?[^\n]*</array>[^\n]*\n")
@@ -44,18 +46,15 @@ def check(binary, path, original):
 
     out, status = run(binary, "-i", path)
     assert status == 0 and unescape(out, ENTITIES).startswith("Installing\n" + report), out
-    with open(path, "rb") as f:
-        new = f.read()
-    with open(path + ".backup", "rb") as f:
-        assert f.read() == original, "the backup is not the original"
+    new = driverlists.read_bytes(path)
+    assert driverlists.read_bytes(path + ".backup") == original, "the backup is not the original"
     _, now = plist_readers(new)
     assert now == readers + [(p, v, n) for p, v, n in missing], "new arrays are wrong"
     assert outside_arrays(new) == outside_arrays(original), "lines outside the arrays changed"
 
     out, status = run(binary, "-i", path)
     assert status == 0 and out.endswith("Nothing to do.\n"), out
-    with open(path, "rb") as f:
-        assert f.read() == new, "a second install changed the file"
+    assert driverlists.read_bytes(path) == new, "a second install changed the file"
     assert run(binary, "-c", path)[1] == 0
     return len(readers), len(missing)
 
@@ -84,14 +83,12 @@ def main():
         cases += 1
     else:
         print("the build's default %s is not the system's list" % default)
-    with open(found.stdout.strip(), "rb") as f:
-        lf = f.read()
+    lf = driverlists.read_bytes(found.stdout.strip())
     assert b"\r" not in lf
     for name, original in (("LF", lf), ("CR LF", lf.replace(b"\n", b"\r\n"))):
         with tempfile.TemporaryDirectory(prefix="halvo-real-") as folder:
             path = os.path.join(folder, "Info.plist")
-            with open(path, "wb") as f:
-                f.write(original)
+            driverlists.write_file(path, original)
             readers, added = check(binary, path, original)
             print("%s: %s with %d readers: %d added" % (found.stdout.strip(), name, readers, added))
     print("real driver list: %d passed, 0 failed" % cases)
