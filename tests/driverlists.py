@@ -10,9 +10,12 @@ as (pid, vid, name as written in the file), in file order.
 Command line: driverlists.py OUT --readers N [--bulk BYTES] [--seed S]
 """
 import argparse
+import os
 import plistlib
 import random
 import subprocess
+import sys
+import tempfile
 from xml.sax.saxutils import unescape
 
 # The built-in readers, in table order: (pid, vid, name, alternative name).
@@ -77,6 +80,43 @@ def run(binary, *args):
     """Runs the tool: (stdout, exit status)."""
     proc = subprocess.run([binary] + list(args), capture_output=True, check=False)
     return proc.stdout.decode(), proc.returncode
+
+
+# The harness every Python test shares: its arguments, its work folder, the
+# system tests' sandbox and skip rule (sandbox.sh's), and the closing line.
+def argument(index, default=None, kind=os.path.abspath):
+    """Command-line argument `index` (1 is the tool), a path made absolute
+    unless `kind` says otherwise, or `default` where it is not given."""
+    return kind(sys.argv[index]) if len(sys.argv) > index else default
+
+
+def folder(name):
+    """A temporary folder, removed with its contents at the end of `with`."""
+    return tempfile.TemporaryDirectory(prefix="halvo-%s-" % name)
+
+
+def sandbox(script, *args):
+    """Runs sandbox.sh: (exit status, stdout and stderr)."""
+    proc = subprocess.run(["bash", script] + list(args), capture_output=True, text=True,
+                          check=False)
+    return proc.returncode, proc.stdout + proc.stderr
+
+
+def need(script, *steps):
+    """Runs each sandbox.sh step; the first that fails or skips ends the
+    test with its status (77 for a skip, 1 where skips are failures)."""
+    out = ""
+    for step in steps:
+        status, out = sandbox(script, *step.split(" ", 1))
+        if status != 0:
+            print(out, end="")
+            sys.exit(status)
+    return out.strip()
+
+
+def summary(name, passed, failed=0):
+    print("%s: %d passed, %d failed" % (name, passed, failed))
+    sys.exit(1 if failed else 0)
 
 
 def expected_reconciliation(readers):

@@ -1,0 +1,202 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: the halvo-readers authors
+# BSD 3-Clause License (see LICENSE)
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: halvo_readers
+short_description: Keep the Halvo smart-card readers in a CCID driver list
+version_added: "1.0.0"
+description:
+  - Runs C(halvo-readers -c) on the CCID driver's list and, when Halvo
+    readers are missing, C(halvo-readers -i), which adds them and keeps the
+    old list as C(PATH.backup).
+  - Reports C(changed) only when the list's bytes changed.
+  - Only the tool's fixed report lines are read. A list the tool refuses,
+    a missing list and a missing tool fail the task with the tool's own
+    lines, and leave the list as it was.
+  - pcscd reads the list only at start. The module does not restart it;
+    the role C(halvo.readers.halvo_readers) does, under systemd.
+options:
+  path:
+    description:
+      - The driver list, the C(Info.plist) of the CCID bundle.
+      - Left out, the tool's own default is used, the CCID list of the
+        platform it was built for. The module then cannot read the list
+        itself, so it returns no C(diff) or C(backup), and
+        takes C(changed) from the tool's report, which says a list was
+        rewritten exactly when readers were missing and the install
+        succeeded.
+    type: path
+  binary:
+    description:
+      - The tool, a name looked up on the PATH or a path.
+    type: path
+    default: halvo-readers
+  state:
+    description:
+      - C(present) keeps every Halvo reader in the list.
+    type: str
+    choices: [present]
+    default: present
+attributes:
+  check_mode:
+    support: full
+    details: Runs the check only; with diff, the install runs on a copy
+      in a private temporary folder that is removed.
+  diff_mode:
+    support: full
+    details: The list before and after, when I(path) is given.
+author:
+  - halvo-readers developers
+'''
+
+EXAMPLES = r'''
+- name: Keep the Halvo readers in the CCID list pcscd reads
+  halvo.readers.halvo_readers:
+    path: /usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist
+  register: readers
+
+- name: Check a whole inventory without changing anything
+  # ansible all -m halvo.readers.halvo_readers --check
+  halvo.readers.halvo_readers:
+  check_mode: true
+'''
+
+RETURN = r'''
+missing:
+  description: The Halvo readers the list lacked (added unless in check mode).
+  returned: success
+  type: list
+  elements: dict
+  sample: [{vendor_id: "0x2e5b", product_id: "0x0341", name: "HALVO MERIDOX KEY 341"}]
+mismatched:
+  description: The Halvo readers the list names otherwise; they are left as
+    they are. C(name) is the list's, C(names) the built-in ones.
+  returned: success
+  type: list
+  elements: dict
+  sample: [{vendor_id: "0x2e5b", product_id: "0x0352", name: "Reader X",
+            names: ["HALVO MERIDOX KEY 540", "KY540"]}]
+backup:
+  description: The backup of the list as it was, when this run wrote one.
+  returned: changed and not in check mode, with I(path)
+  type: str
+  sample: /usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist.backup
+stdout_lines:
+  description: The tool's lines, of the install when one ran, else of the check.
+  returned: always
+  type: list
+  elements: str
+'''
+
+import os
+import re
+import shutil
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.common.text.converters import to_text
+
+# The tool's exit status for "readers are missing" in check mode.
+MISSING = 1
+ID = r'(0x[0-9a-f]{4,}|000000)'
+MISSING_LINE = re.compile(r'^Missing Reader: %s - %s - (.*)$' % (ID, ID))
+MISMATCH_LINE = re.compile(r"^Name mismatch: %s - %s - '(.*?)' or '(.*?)' to '(.*)'$" % (ID, ID))
+
+
+def find_tool(module):
+    binary = module.params['binary']
+    found = binary if '/' in binary else module.get_bin_path(binary)
+    if not found or not os.access(found, os.X_OK):
+        module.fail_json(msg='halvo-readers not found: %s' % binary)
+    return found
+
+
+def run_tool(module, tool, option, path):
+    """The tool's status and lines; fails the task on any status the option
+    does not allow."""
+    rc, out, err = module.run_command([tool, option] + ([path] if path else []))
+    lines = to_text(out, errors='surrogate_or_replace').splitlines()
+    allowed = (0, MISSING) if option == '-c' else (0,)
+    if rc not in allowed or (rc == MISSING and not any(MISSING_LINE.match(line) for line in lines)):
+        module.fail_json(msg='\n'.join(lines + [to_text(err)]).strip(), rc=rc,
+                         stdout_lines=lines)
+    return rc, lines
+
+
+def parse_report(lines):
+    missing, mismatched = [], []
+    for line in lines:
+        found = MISSING_LINE.match(line)
+        if found:
+            missing.append(dict(product_id=found.group(1), vendor_id=found.group(2),
+                                name=found.group(3)))
+        found = MISMATCH_LINE.match(line)
+        if found:
+            names = [name for name in found.group(3, 4) if name]
+            mismatched.append(dict(product_id=found.group(1), vendor_id=found.group(2),
+                                   name=found.group(5), names=names))
+    return missing, mismatched
+
+
+def read_list(path):
+    with open(path, 'rb') as handle:
+        return handle.read()
+
+
+def diff_of(path, before, after):
+    return dict(before_header=path, after_header=path,
+                before=to_text(before, errors='surrogate_or_replace'),
+                after=to_text(after, errors='surrogate_or_replace'))
+
+
+def predict(module, tool, path):
+    """The install's diff, made on a copy in the module's private temporary
+    folder, which AnsibleModule removes at exit."""
+    copy = os.path.join(module.tmpdir, 'Info.plist')
+    shutil.copyfile(path, copy)
+    run_tool(module, tool, '-i', copy)
+    return diff_of(path, read_list(path), read_list(copy))
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            path=dict(type='path'),
+            binary=dict(type='path', default='halvo-readers'),
+            state=dict(type='str', default='present', choices=['present']),
+        ),
+        supports_check_mode=True,
+    )
+    path = module.params['path']
+    tool = find_tool(module)
+    rc, lines = run_tool(module, tool, '-c', path)
+    missing, mismatched = parse_report(lines)
+    result = dict(changed=False, missing=missing, mismatched=mismatched, stdout_lines=lines)
+    if rc == 0:
+        module.exit_json(**result)
+    if module.check_mode:
+        if module._diff and path:
+            result['diff'] = predict(module, tool, path)
+        result['changed'] = True
+        module.exit_json(**result)
+    before = read_list(path) if path else None
+    rc, result['stdout_lines'] = run_tool(module, tool, '-i', path)
+    if not path:
+        result['changed'] = any(MISSING_LINE.match(line) for line in result['stdout_lines'])
+        module.exit_json(**result)
+    after = read_list(path)
+    result['changed'] = before != after
+    if result['changed']:
+        result['backup'] = path + '.backup'
+        if module._diff:
+            result['diff'] = diff_of(path, before, after)
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()
