@@ -17,7 +17,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 # The generator is the tests' own: the files measured are the files tested.
@@ -92,11 +91,9 @@ def files(folder, bulk):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
-    bulk = int(sys.argv[3]) if len(sys.argv) > 3 else 20_000_000
-    folder = tempfile.mkdtemp(prefix="halvo-bench-")
-    try:
+    binary, runs = driverlists.argument(1), driverlists.argument(2, 15, int)
+    bulk = driverlists.argument(3, 20_000_000, int)
+    with driverlists.folder("bench") as folder:
         print("%-13s %-22s %10s %10s %8s %9s %7s" % ("file", "command", "median ms", "best ms",
                                                     "ratio", "peak KiB", "writes"))
         for label, src in files(folder, bulk):
@@ -127,8 +124,6 @@ def main():
                 calls = writes(commands[0], prepare) if one else writes(commands[0])
                 print("%-13s %-22s %10.2f %10.2f %8s %9s %7s" % (
                     "", name, median * 1000, best * 1000, ratio, kib, calls))
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

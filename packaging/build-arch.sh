@@ -6,9 +6,7 @@
 # dependencies (pacman on Debian), they are not checked: the system's own
 # packages provide them.
 # Usage: build-arch.sh [OUT]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-. packaging/build-common.sh
+. "$(dirname "$0")/build-common.sh"
 out=$(fresh_folder "${1:-build-arch}")
 # makepkg works in a folder of its own, which nobody may reach as well
 # when root builds: the checkout may lie in a folder only root can enter.

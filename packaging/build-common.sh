@@ -1,6 +1,8 @@
 # shellcheck shell=bash
-# What the build-*.sh scripts share; each sources it from the top of the
-# tree.
+# What the build-*.sh scripts share; each sources it first, and works from
+# the top of the tree, with errors stopping it.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 # Makes the folder FOLDER afresh and prints its full path.
 fresh_folder() {

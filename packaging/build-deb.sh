@@ -6,9 +6,7 @@
 # .buildinfo and the .changes, whose path is printed last; the build's own
 # output is in build.log there.
 # Usage: build-deb.sh [OUT]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-. packaging/build-common.sh
+. "$(dirname "$0")/build-common.sh"
 out=$(fresh_folder "${1:-build-deb}")
 tarball=$(bash packaging/dist.sh "$out/dist" | tail -n 1)
 name=$(basename "$tarball" .tar.gz)

@@ -5,9 +5,7 @@
 # rpm database does not hold the build dependencies (rpm on Debian), they
 # are not checked: the system's own packages provide them.
 # Usage: build-rpm.sh [OUT]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-. packaging/build-common.sh
+. "$(dirname "$0")/build-common.sh"
 out=$(fresh_folder "${1:-build-rpm}")
 bash packaging/dist.sh "$out/SOURCES" >/dev/null
 nodeps=

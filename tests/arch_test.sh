@@ -7,10 +7,9 @@
 # and reinstall, pcscd recognizes them on a simulated USB bus, and removal
 # gives back ccid's own list; no hook reports an error.
 # Usage: arch_test.sh SANDBOX-SCRIPT WORK-FOLDER
-set -euo pipefail
-sandbox=$(realpath "$1") work=$(realpath -m "$2") top=$(cd "$(dirname "$0")/.." && pwd)
-. "$top/tests/package_test.sh"
-open_test "$sandbox" "$work" pacman makepkg bsdtar pkg-config git
+# shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
+. "$(dirname "$0")/package_test.sh"
+open_test pacman makepkg bsdtar pkg-config git
 bash "$top/packaging/build-arch.sh" "$work/pkg" > "$work/build-arch.log" ||
   fail "build-arch.sh: $(cat "$work/build-arch.log")"
 # makepkg runs as nobody, in a folder nobody may reach.

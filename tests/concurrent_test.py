@@ -11,16 +11,11 @@ Usage: concurrent_test.py PATH-TO-halvo-readers [ROUNDS]
 """
 import fcntl
 import os
-import plistlib
-import random
 import subprocess
-import sys
-import tempfile
 import threading
 import time
 
 import driverlists
-
 
 LOCK_WAIT_SECONDS = 10
 
@@ -29,7 +24,7 @@ def held_lock_cases(binary, original):
     """Another process holds the lock: released after a moment, the install
     goes on; held throughout, it gives up and writes nothing."""
     rows = [("released after 1 s", 1, 0), ("held throughout", LOCK_WAIT_SECONDS + 5, 255)]
-    with tempfile.TemporaryDirectory(prefix="halvo-held-") as folder:
+    with driverlists.folder("held") as folder:
         path = os.path.join(folder, "held.plist")
         gave_up = ("%s: another install still holds the file after %d seconds; "
                    "nothing was written.\nFillExistingReaders returned an error.\n"
@@ -58,15 +53,12 @@ def held_lock_cases(binary, original):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
-    rng = random.Random(11)
-    text, readers = driverlists.generate(rng, others=500, bulk=300_000, crlf=False)
-    original = text.encode()
+    binary, rounds = driverlists.argument(1), driverlists.argument(2, 30, int)
+    _, original, readers = driverlists.large(11, 500, 300_000)
     builtin = [(pid, vid) for pid, vid, _, _ in driverlists.HALVO]
-    present = {(r[0], r[1]) for r in readers}
-    expected = [(r[0], r[1]) for r in readers] + [k for k in builtin if k not in present]
-    with tempfile.TemporaryDirectory(prefix="halvo-concurrent-") as folder:
+    present = [(r[0], r[1]) for r in readers]
+    expected = present + [k for k in builtin if k not in present]
+    with driverlists.folder("concurrent") as folder:
         path = os.path.join(folder, "Info.plist")
         for i in range(rounds):
             driverlists.write_file(path, original)
@@ -79,14 +71,11 @@ def main():
             adders = [out for out, _ in outputs if "Nothing to do." not in out]
             assert len(adders) == 1, "round %d: %d runs added readers" % (i, len(adders))
             assert driverlists.read_bytes(path + ".backup") == original, "round %d: the backup is not the original" % i
-            plist = plistlib.loads(driverlists.read_bytes(path))
-            got = list(zip(plist["ifdProductID"], plist["ifdVendorID"]))
-            assert [(int(p, 16), int(v, 16)) for p, v in got] == expected, \
-                "round %d: the new file's readers differ" % i
+            got = driverlists.plist_readers(driverlists.read_bytes(path))[1]
+            assert [r[:2] for r in got] == expected, "round %d: the new file's readers differ" % i
             assert sorted(os.listdir(folder)) == ["Info.plist", "Info.plist.backup"], \
                 "round %d: left %s" % (i, os.listdir(folder))
-    cases = rounds + held_lock_cases(binary, original)
-    print("concurrent: %d passed, 0 failed" % cases)
+    driverlists.summary("concurrent", rounds + held_lock_cases(binary, original))
 
 
 if __name__ == "__main__":

@@ -9,10 +9,9 @@
 # the tool refuses never fails dpkg, and removal and purge give libccid its
 # own link back and leave nothing behind.
 # Usage: deb_test.sh SANDBOX-SCRIPT WORK-FOLDER
-set -euo pipefail
-sandbox=$(realpath "$1") work=$(realpath -m "$2") top=$(cd "$(dirname "$0")/.." && pwd)
-. "$top/tests/package_test.sh"
-open_test "$sandbox" "$work" dpkg-buildpackage dh lintian apt-get pkg-config git
+# shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
+. "$(dirname "$0")/package_test.sh"
+open_test dpkg-buildpackage dh lintian apt-get pkg-config git
 changes=$(bash "$top/packaging/build-deb.sh" "$work/pkg" | tail -n 1)
 deb=$(ls "$work"/pkg/halvo-readers_*.deb)
 list=$(bash "$sandbox" ccid-list)
@@ -45,7 +44,7 @@ dpkg-source -x "$work"/pkg/*.dsc "$work/rebuild/src" >/dev/null 2>&1
   fail "no binary package from the .dsc: $(tail "$work/rebuild/build.log")"
 
 # A later libccid whose stock list knows one more reader.
-cd "$work"
+cd "$work" || exit
 stock=$(compgen -G "libccid_*.deb" | sort | sed -n 1p || true)
 if [ -z "$stock" ]; then
   apt-get download libccid >/dev/null 2>&1 ||

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Driver list files for the tests and the benchmark: the built-in readers,
 the files the tests write by hand, the files generated at random, and what
-the tool must print of them. The one home of each; bench/ and every test
-import it.
+the tool must print of them; and the harness of every Python test (its
+arguments, temporary folders, sandbox.sh, skips, the closing line). The one
+home of each; bench/ and every test but usb_bus.py import it.
 
 generate(rng, ...) returns (text, readers): the file's text and its readers
 as (pid, vid, name as written in the file), in file order.
@@ -112,6 +113,13 @@ def need(script, *steps):
             print(out, end="")
             sys.exit(status)
     return out.strip()
+
+
+def skipped(reason):
+    """Says why a check cannot run here. Where HALVO_REQUIRE_SYSTEM_TESTS=1,
+    as in CI, a skip hides a check that never ran, so it fails instead."""
+    assert os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS") != "1", "a skip is a failure: " + reason
+    print("skipped: " + reason)
 
 
 def summary(name, passed, failed=0):
@@ -240,6 +248,15 @@ def generate(rng, others=None, bulk=0, crlf=None, bulk_after=False):
     eol = ("\r\n" if rng.random() < 0.3 else "\n") if crlf is None else ("\r\n" if crlf else "\n")
     text = eol.join(lines) + (eol if rng.random() < 0.9 else "")
     return text, readers
+
+
+def large(seed, others, bulk):
+    """A file for the tests that run many installs on one: LF line ends,
+    `bulk` bytes of comments before the arrays. (The generator, for more
+    draws; the file's bytes; its readers.)"""
+    rng = random.Random(seed)
+    text, readers = generate(rng, others, bulk, crlf=False)
+    return rng, text.encode(), readers
 
 
 def main():

@@ -6,13 +6,10 @@ the complete new one, and nothing but a temporary file may be left beside it.
 Usage: kill_test.py PATH-TO-halvo-readers [ROUNDS]
 """
 import os
-import random
 import re
 import shutil
 import signal
 import subprocess
-import sys
-import tempfile
 import time
 
 import driverlists
@@ -29,14 +26,10 @@ def fresh(folder, data):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 40
-    rng = random.Random(7)
-    text, _ = driverlists.generate(rng, others=800, bulk=4_000_000, crlf=False)
-    old = text.encode()
-    work = tempfile.mkdtemp(prefix="halvo-kill-")
-    folder = os.path.join(work, "d")
-    try:
+    binary, rounds = driverlists.argument(1), driverlists.argument(2, 40, int)
+    rng, old, _ = driverlists.large(7, 800, 4_000_000)
+    with driverlists.folder("kill") as work:
+        folder = os.path.join(work, "d")
         path = fresh(folder, old)
         start = time.monotonic()
         proc = subprocess.run([binary, "-i", path], capture_output=True, check=False)
@@ -59,9 +52,7 @@ def main():
         print("%d rounds of kill -9 during a %.0f ms install: old file %d times, "
               "new file %d times, never anything else" %
               (rounds, duration * 1000, seen["old"], seen["new"]))
-        print("kill: %d passed, 0 failed" % rounds)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    driverlists.summary("kill", rounds)
 
 
 if __name__ == "__main__":

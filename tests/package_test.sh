@@ -1,15 +1,18 @@
 # shellcheck shell=bash
-# The package tests' frame outside the throwaway overlay, sourced by each;
-# package_steps.sh is its side inside.
+# The package tests' frame outside the throwaway overlay, sourced first by
+# each, whose arguments are SANDBOX-SCRIPT WORK-FOLDER; package_steps.sh is
+# its side inside. Sets sandbox, work and top (the source tree).
+set -euo pipefail
+# shellcheck disable=SC2034 # for the scripts that source this
+sandbox=$(realpath "$1") work=$(realpath -m "$2") top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 fail() { echo "FAILED: $*"; exit 1; }
 
-# open_test SANDBOX WORK TOOL...: needs root, the machine's CCID list and
-# each TOOL (else the test is skipped), and makes WORK/root afresh; the
-# rest of WORK may keep downloads between runs.
+# open_test TOOL...: needs root, the machine's CCID list and each TOOL
+# (else the test is skipped), and makes WORK/root afresh; the rest of WORK
+# may keep downloads between runs.
 open_test() {
-  local sandbox=$1 work=$2 tool
-  shift 2
+  local tool
   bash "$sandbox" need-root
   bash "$sandbox" driver-list >/dev/null
   for tool; do

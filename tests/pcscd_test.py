@@ -9,21 +9,11 @@ report its parse error, or the check could never fail.
 Usage: pcscd_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh EXAMPLE-FILE
 """
 import os
-import subprocess
-import sys
-import tempfile
-
-from driverlists import HEAD, doc
 
 import driverlists
+from driverlists import HEAD, doc
 
 ACCEPTED, PARSE_ERROR = 0, 2
-
-
-def sandbox(script, *args):
-    proc = subprocess.run(["bash", script] + list(args), capture_output=True, text=True)
-    return proc.returncode, proc.stdout
-
 
 def many_readers(count):
     """A driver list in the driver's own form with `count` other readers."""
@@ -35,21 +25,16 @@ def many_readers(count):
 def installed(binary, folder, name, data):
     path = os.path.join(folder, name)
     driverlists.write_file(path, data)
-    out = subprocess.run([binary, "-i", path], capture_output=True, text=True)
-    assert out.returncode == 0 and "Missing Reader" in out.stdout, out.stdout
+    out, status = driverlists.run(binary, "-i", path)
+    assert status == 0 and "Missing Reader" in out, out
     return path
 
 
 def main():
-    binary, script, example = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
-    for step in ("need-root", "driver-list"):
-        status, out = sandbox(script, step)
-        if status != 0:
-            print(out, end="")
-            sys.exit(status)
-    real = driverlists.read_bytes(out.strip())
+    binary, script, example = (driverlists.argument(i) for i in (1, 2, 3))
+    real = driverlists.read_bytes(driverlists.need(script, "need-root", "driver-list"))
     shipped = driverlists.read_bytes(example)
-    with tempfile.TemporaryDirectory(prefix="halvo-pcscd-") as folder:
+    with driverlists.folder("pcscd") as folder:
         cases = [("real list, LF", installed(binary, folder, "lf.plist", real), ACCEPTED),
                  ("real list, CR LF", installed(binary, folder, "crlf.plist",
                                                 real.replace(b"\n", b"\r\n")), ACCEPTED),
@@ -64,14 +49,14 @@ def main():
         cases.append(("control: one product ID short", broken, PARSE_ERROR))
         failed = 0
         for name, path, expected in cases:
-            status, out = sandbox(script, "pcscd", path, os.path.join(folder, "pcscd.log"))
+            status, out = driverlists.sandbox(script, "pcscd", path,
+                                              os.path.join(folder, "pcscd.log"))
             verdict = "ok" if status == expected else "FAILED"
             failed += status != expected
             print("%s: pcscd %s (%s)" % (name, "accepted it" if status == ACCEPTED else
                                           "reported a parse error" if status == PARSE_ERROR
                                           else "did not run: " + out, verdict))
-    print("pcscd: %d passed, %d failed" % (len(cases) - failed, failed))
-    sys.exit(1 if failed else 0)
+    driverlists.summary("pcscd", len(cases) - failed, failed)
 
 
 if __name__ == "__main__":

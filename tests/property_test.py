@@ -7,9 +7,6 @@ Usage: property_test.py PATH-TO-halvo-readers [CASES] [SEED]
 """
 import os
 import random
-import shutil
-import subprocess
-import sys
 import tempfile
 
 import driverlists
@@ -18,8 +15,7 @@ from driverlists import KEYS, decoded, expected_reconciliation, listing, plist_r
 
 def check_case(binary, folder, text, readers):
     path = os.path.join(folder, "Info.plist")
-    with open(path, "w", encoding="utf-8", newline="") as f:
-        f.write(text)
+    driverlists.write_file(path, text)
     original = text.encode()
     before, parsed = plist_readers(original)
     assert parsed == decoded(readers), "generator and plistlib disagree"
@@ -54,16 +50,15 @@ def check_case(binary, folder, text, readers):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
-    cases = int(sys.argv[2]) if len(sys.argv) > 2 else 300
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261207
+    binary, cases = driverlists.argument(1), driverlists.argument(2, 300, int)
+    seed = driverlists.argument(3, 20261207, int)
     rng = random.Random(seed)
     failed = 0
     for i in range(cases):
-        folder = tempfile.mkdtemp(prefix="halvo-prop-")
         text, readers = driverlists.generate(rng)
         try:
-            check_case(binary, folder, text, readers)
+            with driverlists.folder("prop") as folder:
+                check_case(binary, folder, text, readers)
         except AssertionError as e:
             failed += 1
             print("case %d (seed %d) failed: %s" % (i, seed, e))
@@ -71,13 +66,10 @@ def main():
                 # Beside the test's build output, never in /tmp or the sources.
                 fd, kept = tempfile.mkstemp(prefix="halvo-property-failure-",
                                             suffix=".plist", dir=os.getcwd())
-                with os.fdopen(fd, "w", newline="") as f:
-                    f.write(text)
+                os.close(fd)
+                driverlists.write_file(kept, text)
                 print("the first failing file is kept at %s" % kept)
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
-    print("property: %d passed, %d failed" % (cases - failed, failed))
-    sys.exit(1 if failed else 0)
+    driverlists.summary("property", cases - failed, failed)
 
 
 if __name__ == "__main__":

@@ -11,9 +11,6 @@ Usage: real_driver_list_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh DEFAULT
 """
 import os
 import re
-import subprocess
-import sys
-import tempfile
 from xml.sax.saxutils import unescape
 
 from driverlists import ENTITIES, expected_reconciliation, plist_readers, run
@@ -63,35 +60,30 @@ def check_default(binary, sandbox, real):
     """Without a path the tool works on the system's list."""
     for mode in ("-l", "-c"):
         assert run(binary, mode) == run(binary, mode, real), mode + " without a path"
-    proc = subprocess.run(["bash", sandbox, "overlay", "sh", "-c", '"$0" && "$0" -c', binary],
-                          capture_output=True, text=True)
-    assert proc.returncode == 0 and proc.stdout.startswith("Installing\nMissing Reader") and \
-        proc.stdout.endswith("Checking\nPlist file already contains all Halvo readers.\n"), \
-        proc.stdout
+    status, out = driverlists.sandbox(sandbox, "overlay", "sh", "-c", '"$0" && "$0" -c', binary)
+    assert status == 0 and out.startswith("Installing\nMissing Reader") and \
+        out.endswith("Checking\nPlist file already contains all Halvo readers.\n"), out
     print("default path %s: listed, checked, installed" % real)
 
 
 def main():
-    binary, sandbox, default = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
-    found = subprocess.run(["bash", sandbox, "driver-list"], capture_output=True, text=True)
-    if found.returncode != 0:
-        print(found.stdout, end="")
-        sys.exit(found.returncode)
+    binary, sandbox, default = (driverlists.argument(i) for i in (1, 2, 3))
+    real = driverlists.need(sandbox, "driver-list")
     cases = 2
-    if os.path.realpath(default) == found.stdout.strip():
-        check_default(binary, sandbox, found.stdout.strip())
+    if os.path.realpath(default) == real:
+        check_default(binary, sandbox, real)
         cases += 1
     else:
         print("the build's default %s is not the system's list" % default)
-    lf = driverlists.read_bytes(found.stdout.strip())
+    lf = driverlists.read_bytes(real)
     assert b"\r" not in lf
     for name, original in (("LF", lf), ("CR LF", lf.replace(b"\n", b"\r\n"))):
-        with tempfile.TemporaryDirectory(prefix="halvo-real-") as folder:
+        with driverlists.folder("real") as folder:
             path = os.path.join(folder, "Info.plist")
             driverlists.write_file(path, original)
             readers, added = check(binary, path, original)
-            print("%s: %s with %d readers: %d added" % (found.stdout.strip(), name, readers, added))
-    print("real driver list: %d passed, 0 failed" % cases)
+            print("%s: %s with %d readers: %d added" % (real, name, readers, added))
+    driverlists.summary("real driver list", cases)
 
 
 if __name__ == "__main__":

@@ -134,8 +134,8 @@ class CapacityTest : public testing::TestWithParam<CapacityCase> {};
 // Every missing reader is reported, whatever the room; only those that fit
 // are appended, and the table keeps its end entry.
 TEST_P(CapacityTest, ReportsEveryReaderAndNeverWritesPastTheTable) {
-  const CapacityCase& c = GetParam();
   static ReaderEntry table[READER_SLOTS];
+  const CapacityCase& c = GetParam();
   std::vector<Reader> others(c.readers, Reader{1, 1, "Other"});
   Fill(table, others);
   StartCapture();

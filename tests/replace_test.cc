@@ -33,6 +33,24 @@ void Overwrite(const std::string& path, const std::string& content) {
   ASSERT_TRUE(WriteFile(path, content));
 }
 
+// Overwrites the driver list at `path` with one that does not load, then
+// sets its times back, the modification time `later` seconds on (0: as it
+// was): what a careful hand edit leaves.
+void EditKeepingTimes(const std::string& path, time_t later) {
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  Overwrite(path, NUL_AFTER_THE_ARRAYS);
+  const timespec times[] = {st.st_atim,
+                            later ? timespec{st.st_mtim.tv_sec + later, 0} : st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Puts another file of `content` in place at `path`, as editors do.
+void Replace(const std::string& path, const std::string& content) {
+  Overwrite(path + ".new", content);
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
 // What a row does to the file just after the install links its backup.
 std::function<void()> AfterLink;
 
@@ -66,16 +84,10 @@ std::vector<SafetyCase> Cases() {
        [=](const std::string& p, ReaderEntry*) { Overwrite(p, edited); },
        edited, "{path} changed since it was loaded; it was left as it is.\n"},
       {"ReplacedByAnotherFile",
-       [](const std::string& p, ReaderEntry*) {
-         Overwrite(p + ".new", SMALL);
-         std::rename((p + ".new").c_str(), p.c_str());
-       },
+       [](const std::string& p, ReaderEntry*) { Replace(p, SMALL); },
        SMALL, "{path} changed since it was loaded; it was left as it is.\n"},
       {"ReplacedByAFileThatDoesNotLoad",
-       [](const std::string& p, ReaderEntry*) {
-         Overwrite(p + ".new", NUL_AFTER_THE_ARRAYS);
-         std::rename((p + ".new").c_str(), p.c_str());
-       },
+       [](const std::string& p, ReaderEntry*) { Replace(p, NUL_AFTER_THE_ARRAYS); },
        NUL_AFTER_THE_ARRAYS,
        "{path} changed since it was loaded; it was left as it is.\n"},
       {"ChangedOnceTheBackupIsLinked",
@@ -84,23 +96,9 @@ std::vector<SafetyCase> Cases() {
        },
        edited, "{path} changed since it was loaded; it was left as it is.\n"},
       {"EditedInPlaceWithSizeAndTimesPutBack",
-       [](const std::string& p, ReaderEntry*) {
-         struct stat st;
-         ASSERT_EQ(stat(p.c_str(), &st), 0);
-         Overwrite(p, NUL_AFTER_THE_ARRAYS);
-         const timespec times[] = {st.st_atim, st.st_mtim};
-         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-       },
-       NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
+       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 0); }, NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
       {"EditedInPlaceToTheSameSize",
-       [](const std::string& p, ReaderEntry*) {
-         struct stat st;
-         ASSERT_EQ(stat(p.c_str(), &st), 0);
-         Overwrite(p, NUL_AFTER_THE_ARRAYS);
-         const timespec times[] = {st.st_atim, {st.st_mtim.tv_sec + 1, 0}};
-         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-       },
-       NUL_AFTER_THE_ARRAYS,
+       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 1); }, NUL_AFTER_THE_ARRAYS,
        "{path} changed since it was loaded; it was left as it is.\n"},
       {"RemovedOnceTheBackupIsLinked",
        [](const std::string& p, ReaderEntry*) {

@@ -9,10 +9,9 @@
 # leaves one edited since the readers were added; no scriptlet
 # reports a failure (rpm's status does not tell).
 # Usage: rpm_test.sh SANDBOX-SCRIPT WORK-FOLDER
-set -euo pipefail
-sandbox=$(realpath "$1") work=$(realpath -m "$2") top=$(cd "$(dirname "$0")/.." && pwd)
-. "$top/tests/package_test.sh"
-open_test "$sandbox" "$work" rpm rpmbuild rpmlint pkg-config git
+# shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
+. "$(dirname "$0")/package_test.sh"
+open_test rpm rpmbuild rpmlint pkg-config git
 bash "$top/packaging/build-rpm.sh" "$work/pkg" >/dev/null
 lint=$(rpmlint -r "$top/packaging/rpm/halvo-readers.rpmlintrc" "$work"/pkg/*.rpm 2>&1) ||
   fail "rpmlint: $lint"

@@ -12,6 +12,9 @@
                                   under its built-in name, and nothing else
   usb_bus.py unrecognized BINARY LOG
                                   checks that none of them was
+
+It stands alone, without driverlists.py: the package tests copy it by
+itself into their overlays, beside sandbox.sh, which runs it there.
 """
 import re
 import subprocess
