@@ -311,8 +311,7 @@ ODD_REWRITTEN = (
 class InstallTest(unittest.TestCase):
     def install(self, content, args=("-i",), at=None, **kw):
         """Installs into Info.plist in a new folder, named `at` from there."""
-        folder = Folder(self)
-        path = folder.file("Info.plist", content)
+        folder, path, _ = Folder.holding(self, content)
         out, status, err = run(list(args) + [at or path], cwd=folder.path, **kw)
         return folder, path, out, status
 
@@ -343,8 +342,7 @@ class InstallTest(unittest.TestCase):
                                  ["Info.plist", "Info.plist.backup"])
 
     def test_nothing_to_do_and_install_twice(self):
-        folder = Folder(self)
-        path = folder.file("Info.plist", doc([(0x0341, 0x2E5B, "Old")] + HALVO[2:]))
+        folder, path, _ = Folder.holding(self, doc([(0x0341, 0x2E5B, "Old")] + HALVO[2:]))
         folder.file("Info.plist.backup", "earlier backup\n")
         run(["-i", path])
         self.assertEqual(read(path + ".backup"),
@@ -358,8 +356,7 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(folder.snapshot(), before)
 
     def test_keeps_mode_and_the_old_file_as_backup(self):
-        folder = Folder(self)
-        path = folder.file("Info.plist", doc(OTHERS), mode=0o644)
+        folder, path, _ = Folder.holding(self, doc(OTHERS))
         owner = (1234, 5678) if os.geteuid() == 0 else (os.getuid(), os.getgid())
         os.chown(path, *owner)
         old_inode = os.stat(path).st_ino
@@ -384,8 +381,7 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.dirname(link)), ["Info.plist"])
 
     def test_example_rewrite_agrees_with_an_independent_parser(self):
-        folder = Folder(self)
-        path = folder.file("Info.plist", read_bytes(EXAMPLE))
+        folder, path, _ = Folder.holding(self, read_bytes(EXAMPLE))
         before, old = plist_readers(read_bytes(path))
         out, status, _ = run(["-i", path])
         self.assertEqual(status, 0)
@@ -401,8 +397,7 @@ class InstallTest(unittest.TestCase):
             return print("skipped: no list at %s; the missing-file rows ran" % DEFAULT_PATH)
         real = os.path.realpath(DEFAULT_PATH)
         before = (read_bytes(real), os.stat(real).st_ino)
-        folder = Folder(self)
-        path = folder.file("Info.plist", doc(OTHERS))
+        folder, path, _ = Folder.holding(self, doc(OTHERS))
         wrap = ["bash", SANDBOX, "over", folder.path, os.path.dirname(DEFAULT_PATH)]
         if sandbox_runs(wrap):
             self.assertEqual(run(["-l"], wrap=wrap), (listing(OTHERS), 0, ""))
@@ -501,8 +496,7 @@ class InstallTest(unittest.TestCase):
         ]
         for name, arrange, preexec, message in cases:
             with self.subTest(name):
-                folder = Folder(self)
-                path = folder.file("Info.plist", doc(OTHERS))
+                folder, path, _ = Folder.holding(self, doc(OTHERS))
                 folder.file("Info.plist.backup", "earlier backup\n")
                 wrap = arrange(folder, path) if arrange else None
                 if wrap is False:
@@ -574,8 +568,7 @@ class InstallTest(unittest.TestCase):
         ]
         for name, arrange, message, status, files in cases:
             with self.subTest(name):
-                folder = Folder(self)
-                path = folder.file("Info.plist", old)
+                folder, path, _ = Folder.holding(self, old)
                 folder.file("Info.plist.backup", earlier)
                 wrap = arrange(folder, path)
                 if wrap is None or not sandbox_runs(wrap):
