@@ -54,13 +54,10 @@ fi
 rm -rf up && dpkg-deb -R "$stock" up
 version=$(dpkg-deb -f "$stock" Version)
 sed -i "s/^Version: .*/Version: $version+halvotest1/" up/DEBIAN/control
-python3 - up/etc/libccid_Info.plist <<'ADD'
-import re, sys
-text = open(sys.argv[1]).read()
-for key, value in (("VendorID", "0x1d5c"), ("ProductID", "0x0fed"), ("FriendlyName", "Later Reader")):
-    text = re.sub(rf"(<key>ifd{key}</key>\s*<array>\n)", rf"\g<1>\t\t<string>{value}</string>\n", text, count=1)
-open(sys.argv[1], "w").write(text)
-ADD
+# One reader more, after each array's opening line.
+for element in "VendorID 0x1d5c" "ProductID 0x0fed" "FriendlyName Later Reader"; do
+  sed -i "/<key>ifd${element%% *}<\/key>/{n;s|\$|\n\t\t<string>${element#* }</string>|}" up/etc/libccid_Info.plist
+done
 grep -q "Later Reader" up/etc/libccid_Info.plist || fail "could not change the stock list"
 (cd up && find etc usr -type f -exec md5sum {} + > DEBIAN/md5sums)
 dpkg-deb -b up root/libccid-up.deb >/dev/null
