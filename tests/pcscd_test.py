@@ -33,15 +33,12 @@ def installed(binary, folder, name, data):
 def main():
     binary, script, example = (driverlists.argument(i) for i in (1, 2, 3))
     real = driverlists.read_bytes(driverlists.need(script, "need-root", "driver-list"))
-    shipped = driverlists.read_bytes(example)
+    sources = [("real list, LF", real), ("real list, CR LF", real.replace(b"\n", b"\r\n")),
+               ("shipped example", driverlists.read_bytes(example)),
+               ("1011 readers grown to 1023", many_readers(1011))]
     with driverlists.folder("pcscd") as folder:
-        cases = [("real list, LF", installed(binary, folder, "lf.plist", real), ACCEPTED),
-                 ("real list, CR LF", installed(binary, folder, "crlf.plist",
-                                                real.replace(b"\n", b"\r\n")), ACCEPTED),
-                 ("shipped example", installed(binary, folder, "example.plist", shipped),
-                  ACCEPTED),
-                 ("1011 readers grown to 1023",
-                  installed(binary, folder, "full.plist", many_readers(1011)), ACCEPTED)]
+        cases = [(name, installed(binary, folder, "%d.plist" % i, data), ACCEPTED)
+                 for i, (name, data) in enumerate(sources)]
         lines = driverlists.read_bytes(cases[0][1]).split(b"\n")
         first_pid = lines.index(b"\t<key>ifdProductID</key>") + 2
         broken = os.path.join(folder, "broken.plist")

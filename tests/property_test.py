@@ -7,7 +7,6 @@ Usage: property_test.py PATH-TO-halvo-readers [CASES] [SEED]
 """
 import os
 import random
-import tempfile
 
 import driverlists
 from driverlists import KEYS, decoded, expected_reconciliation, listing, plist_readers, run
@@ -64,9 +63,7 @@ def main():
             print("case %d (seed %d) failed: %s" % (i, seed, e))
             if failed == 1:
                 # Beside the test's build output, never in /tmp or the sources.
-                fd, kept = tempfile.mkstemp(prefix="halvo-property-failure-",
-                                            suffix=".plist", dir=os.getcwd())
-                os.close(fd)
+                kept = os.path.join(os.getcwd(), "halvo-property-failure-%d-%d.plist" % (seed, i))
                 driverlists.write_file(kept, text)
                 print("the first failing file is kept at %s" % kept)
     driverlists.summary("property", cases - failed, failed)
