@@ -96,7 +96,6 @@ stdout_lines:
 
 import os
 import re
-import shutil
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_text
@@ -122,10 +121,14 @@ def run_tool(module, tool, option, path):
     rc, out, err = module.run_command([tool, option] + ([path] if path else []))
     lines = to_text(out, errors='surrogate_or_replace').splitlines()
     allowed = (0, MISSING) if option == '-c' else (0,)
-    if rc not in allowed or (rc == MISSING and not any(MISSING_LINE.match(line) for line in lines)):
+    if rc not in allowed or (rc == MISSING and not reports_missing(lines)):
         module.fail_json(msg='\n'.join(lines + [to_text(err)]).strip(), rc=rc,
                          stdout_lines=lines)
     return rc, lines
+
+
+def reports_missing(lines):
+    return any(MISSING_LINE.match(line) for line in lines)
 
 
 def parse_report(lines):
@@ -143,9 +146,12 @@ def parse_report(lines):
     return missing, mismatched
 
 
-def read_list(path):
-    with open(path, 'rb') as handle:
-        return handle.read()
+def read_list(module, path):
+    try:
+        with open(path, 'rb') as handle:
+            return handle.read()
+    except OSError as e:
+        module.fail_json(msg='Could not read %s: %s' % (path, e.strerror))
 
 
 def diff_of(path, before, after):
@@ -154,13 +160,18 @@ def diff_of(path, before, after):
                 after=to_text(after, errors='surrogate_or_replace'))
 
 
-def predict(module, tool, path):
-    """The install's diff, made on a copy in the module's private temporary
-    folder, which AnsibleModule removes at exit."""
+def predict(module, tool, path, before):
+    """The install's diff, made on a copy of `before`, the list's bytes, in
+    the module's private temporary folder, which AnsibleModule removes at
+    exit."""
     copy = os.path.join(module.tmpdir, 'Info.plist')
-    shutil.copyfile(path, copy)
+    try:
+        with open(copy, 'wb') as handle:
+            handle.write(before)
+    except OSError as e:
+        module.fail_json(msg='Could not write %s: %s' % (copy, e.strerror))
     run_tool(module, tool, '-i', copy)
-    return diff_of(path, read_list(path), read_list(copy))
+    return diff_of(path, before, read_list(module, copy))
 
 
 def main():
@@ -181,15 +192,15 @@ def main():
         module.exit_json(**result)
     if module.check_mode:
         if module._diff and path:
-            result['diff'] = predict(module, tool, path)
+            result['diff'] = predict(module, tool, path, read_list(module, path))
         result['changed'] = True
         module.exit_json(**result)
-    before = read_list(path) if path else None
-    rc, result['stdout_lines'] = run_tool(module, tool, '-i', path)
+    before = read_list(module, path) if path else None
+    result['stdout_lines'] = run_tool(module, tool, '-i', path)[1]
     if not path:
-        result['changed'] = any(MISSING_LINE.match(line) for line in result['stdout_lines'])
+        result['changed'] = reports_missing(result['stdout_lines'])
         module.exit_json(**result)
-    after = read_list(path)
+    after = read_list(module, path)
     result['changed'] = before != after
     if result['changed']:
         result['backup'] = path + '.backup'
