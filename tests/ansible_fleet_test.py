@@ -16,7 +16,7 @@ import subprocess
 import time
 
 import driverlists
-from driverlists import HALVO, argument, need, plist_readers
+from driverlists import HALVO, argument, listing, need
 
 LIST = "/ifd-ccid.bundle/Contents/Info.plist"
 # Each host: its port, how its list is made from the machine's ($1, the
@@ -110,10 +110,21 @@ def fleet(work, tool, lists):
     for name in HOSTS:  # the package restarted pcscd itself
         on(work, name, "rm", "-f", "/root/restarts.log")
     lacking = ["fedora", "arch"]
+    installed, listed = {}, {}  # by host: its list after -i, and -l before and after
+    with driverlists.folder("expected") as local:
+        for name in lacking:
+            driverlists.write_file(local + "/Info.plist", before[name])
+            old = driverlists.run(tool, "-l", local + "/Info.plist")[0]
+            assert driverlists.run(tool, "-i", local + "/Info.plist")[1] == 0
+            installed[name] = driverlists.read_bytes(local + "/Info.plist")
+            listed[name] = (old, driverlists.run(tool, "-l", local + "/Info.plist")[0])
+            os.unlink(local + "/Info.plist.backup")
     module, stats = playbook(work, "--check", "--diff")
     for name in lacking:
-        after = plist_readers(module[name]["diff"]["after"].encode())[1]
-        assert module[name]["changed"] and all(r[:3] in after for r in HALVO), name
+        diff, (old, new) = module[name]["diff"], listed[name]
+        assert module[name]["changed"] and (diff["after_header"], diff["before"], diff["after"]) \
+            == (lists[name], old, new), name
+        assert new == old + "".join(listing(r[:3] for r in HALVO).splitlines(True)[1:]), name
     assert module["refused"]["failed"] and module["refused"]["msg"].startswith(
         lists["refused"] + ", line") and module["refused"]["msg"].endswith(
         "\nFillExistingReaders returned an error."), module["refused"]["msg"]
@@ -123,10 +134,7 @@ def fleet(work, tool, lists):
         assert not on(work, name, "cat", lists[name] + ".backup", "/root/restarts.log"), name
     module, stats = playbook(work)
     for name in lacking:
-        with driverlists.folder("expected") as local:
-            driverlists.write_file(local + "/Info.plist", before[name])
-            assert driverlists.run(tool, "-i", local + "/Info.plist")[1] == 0
-            assert on(work, name, "cat", lists[name]) == driverlists.read_bytes(local + "/Info.plist")
+        assert on(work, name, "cat", lists[name]) == installed[name], name
         assert module[name]["changed"] and module[name]["backup"] == lists[name] + ".backup"
         assert on(work, name, "cat", lists[name] + ".backup") == before[name], name
     for name in HOSTS:

@@ -22,20 +22,28 @@ LOCK_WAIT_SECONDS = 10
 
 def held_lock_cases(binary, original):
     """Another process holds the lock: released after a moment, the install
-    goes on; held throughout, it gives up and writes nothing."""
-    rows = [("released after 1 s", 1, 0), ("held throughout", LOCK_WAIT_SECONDS + 5, 255)]
+    goes on; held throughout, it gives up and writes nothing; released once
+    the file is removed, the install says it cannot open it again."""
     with driverlists.folder("held") as folder:
         path = os.path.join(folder, "held.plist")
+        failed = "\nFillExistingReaders returned an error.\n"
         gave_up = ("%s: another install still holds the file after %d seconds; "
-                   "nothing was written.\nFillExistingReaders returned an error.\n"
-                   % (path, LOCK_WAIT_SECONDS))
-        for name, hold, status in rows:
+                   "nothing was written." % (path, LOCK_WAIT_SECONDS) + failed)
+        removed = "Could not open %s: No such file or directory" % path + failed
+        rows = [("released after 1 s", 1, 0, None, None),
+                ("held throughout", LOCK_WAIT_SECONDS + 5, 255, gave_up, ["held.plist"]),
+                ("removed, then released", 1, 255, removed, [])]
+        for name, hold, status, printed, left in rows:
             for leftover in os.listdir(folder):
                 os.unlink(os.path.join(folder, leftover))
             driverlists.write_file(path, original)
             with open(path, "rb") as holder:
                 fcntl.flock(holder, fcntl.LOCK_EX)
-                timer = threading.Timer(hold, fcntl.flock, (holder, fcntl.LOCK_UN))
+                def release(holder=holder, remove=printed == removed):
+                    if remove:
+                        os.unlink(path)
+                    fcntl.flock(holder, fcntl.LOCK_UN)
+                timer = threading.Timer(hold, release)
                 timer.start()
                 started = time.monotonic()
                 run = subprocess.run([binary, "-i", path], capture_output=True, text=True)
@@ -43,10 +51,10 @@ def held_lock_cases(binary, original):
                 timer.cancel()
             assert run.returncode == status, (name, run.returncode, run.stdout)
             if status != 0:
-                assert waited >= LOCK_WAIT_SECONDS, (name, "gave up after %.1f s" % waited)
-                assert run.stdout == gave_up, (name, run.stdout)
-                assert driverlists.read_bytes(path) == original, name
-                assert os.listdir(folder) == ["held.plist"], (name, os.listdir(folder))
+                assert waited >= min(hold, LOCK_WAIT_SECONDS), (name, "gave up after %.1f s" % waited)
+                assert run.stdout == printed, (name, run.stdout)
+                assert os.listdir(folder) == left, (name, os.listdir(folder))
+                assert not left or driverlists.read_bytes(path) == original, name
             else:
                 assert "Missing Reader" in run.stdout, (name, run.stdout)
     return len(rows)

@@ -7,6 +7,7 @@ Usage: e2e_test.py PATH-TO-halvo-readers PATH-TO-examples/Info.plist
                    DEFAULT-PATH PATH-TO-sandbox.sh
 """
 import atexit
+import glob
 import os
 import re
 import resource
@@ -195,6 +196,27 @@ class ListTest(unittest.TestCase):
         self.assertEqual((out, status), (listing(readers), 0))
 
 
+class ManPageTest(unittest.TestCase):
+    def test_output_lists_every_fixed_text(self):
+        """Each text the sources print (a printf format, a failed step, a
+        reason a line is refused) stands in OUTPUT, its conversions aside."""
+        top = os.path.dirname(os.path.dirname(EXAMPLE))
+        page = subprocess.run(["groff", "-man", "-Tascii", "-rLL=250n", "-rHY=0", "-P-cbou",
+                               top + "/docs/halvo-readers.1.in"], capture_output=True,
+                              text=True, check=True).stdout
+        output = " ".join(page.split("\nOUTPUT\n")[1].split("\nFILE FORMAT\n")[0].split())
+        calls = r'(?:(?<!n)printf\(|PosixError\(|RefuseLine\(|snprintf\(reason,)(.*?)\);'
+        for name in glob.glob(top + "/src/*/*.cc"):
+            for call in re.findall(calls, read(name), re.S):
+                for text in re.findall(r'(?:"(?:\\.|[^"\\])*"\s*)+', call):
+                    text = "".join(re.findall(r'"(.*?)(?<!\\)"', text))
+                    text = text.encode().decode("unicode_escape")
+                    for part in re.split(r"%[-#0-9.*]*[lz]?[a-z]|\n", text):
+                        part = " ".join(part.split())
+                        if re.search("[A-Za-z]{2}", part):
+                            self.assertTrue(part in output, "%s: %r not in OUTPUT" % (name, part))
+
+
 MALFORMED = [
     ("self-closing array",
      HEAD + "<key>ifdVendorID</key>\n<array/>\n" + TAIL,
@@ -356,16 +378,27 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(folder.snapshot(), before)
 
     def test_keeps_mode_and_the_old_file_as_backup(self):
-        folder, path, _ = Folder.holding(self, doc(OTHERS))
-        owner = (1234, 5678) if os.geteuid() == 0 else (os.getuid(), os.getgid())
-        os.chown(path, *owner)
-        old_inode = os.stat(path).st_ino
-        out, status, _ = run(["-i", path], umask=0o077)
-        self.assertEqual(status, 0)
-        new = os.stat(path)
-        self.assertEqual(stat.S_IMODE(new.st_mode), 0o644)
-        self.assertEqual((new.st_uid, new.st_gid), owner)
-        self.assertEqual(os.stat(path + ".backup").st_ino, old_inode)
+        own = (1234, 5678) if os.geteuid() == 0 else (os.getuid(), os.getgid())
+        cases = [  # owner and mode before, the wrap, owner and mode after
+            ("owner and group kept", own, 0o644, [], own, 0o644),
+            ("group not kept: the others' bits", (65534, 0), 0o664,
+             ["bash", SANDBOX, "not-owner"], (65534, 65534), 0o644),
+        ]
+        for name, owner, mode, wrap, owner_after, mode_after in cases:
+            with self.subTest(name):
+                folder, path, _ = Folder.holding(self, doc(OTHERS))
+                os.chmod(folder.path, 0o777)
+                os.chown(path, *owner)
+                os.chmod(path, mode)
+                old_inode = os.stat(path).st_ino
+                if wrap and not sandbox_runs(wrap):
+                    continue
+                out, status, _ = run(["-i", path], umask=0o077, wrap=wrap)
+                self.assertEqual(status, 0)
+                new = os.stat(path)
+                self.assertEqual((new.st_uid, new.st_gid, stat.S_IMODE(new.st_mode)),
+                                 owner_after + (mode_after,))
+                self.assertEqual(os.stat(path + ".backup").st_ino, old_inode)
 
     def test_follows_a_symbolic_link(self):
         folder = Folder(self)
@@ -460,6 +493,13 @@ class InstallTest(unittest.TestCase):
             cross mounts, and nothing can be renamed over it."""
             return ["bash", SANDBOX, "bind", path]
 
+        def link_to_a_deep_file(folder, path):
+            """The link's target is one byte past the longest path whose
+            backup name fits."""
+            os.unlink(path)
+            os.symlink(deep(path), path)
+            folder.file(deep(path), doc(OTHERS))
+
         def copy_fails_part_way(folder, path):
             """Links refused, so the backup is a copy; the limit lets the
             new file through but not the larger old one."""
@@ -491,6 +531,8 @@ class InstallTest(unittest.TestCase):
             ("bind-mounted file", bind_mounted_file, None,
              r"Could not move the new file into place at \{path\}: "
              r"Device or resource busy\n"),
+            ("link to a file whose backup name is too long", link_to_a_deep_file, None,
+             r"Path too long: \{deep\}\.backup\n"),
             ("link refused, copy fails part-way", copy_fails_part_way, None,
              r"Could not write %s: File too large\n" % temp),
         ]
@@ -508,7 +550,8 @@ class InstallTest(unittest.TestCase):
                 before = folder.snapshot()
                 out, status, _ = run(["-i", path], preexec=preexec, wrap=wrap)
                 expected = (re.escape(installing(range(12))) +
-                            message.replace(r"\{path\}", re.escape(path)) +
+                            message.replace(r"\{path\}", re.escape(path))
+                            .replace(r"\{deep\}", re.escape(deep(path))) +
                             re.escape("WriteNewPList returned an error.\n"))
                 self.assertRegex(out, "^" + expected + "$")
                 self.assertEqual(status, 255)
@@ -536,7 +579,20 @@ class InstallTest(unittest.TestCase):
                          ["bash", SANDBOX, "not-owner"], nth=2)
 
         unchanged = {"Info.plist": old, "Info.plist.backup": earlier}
+        temp_call = r"%s\(\d+<[^>]*Info\.plist\.[A-Za-z0-9]{6}>"
         cases = [
+            ("signal not ignored", lambda f, p: fault(
+                self, f, p, lambda line: line.startswith("rt_sigaction(SIGXFSZ")),
+             "Could not ignore SIGXFSZ: Input/output error\n{installing}", 0,
+             {"Info.plist": new, "Info.plist.backup": old}),
+            ("owner not set", lambda f, p: fault(
+                self, f, p, lambda line: line.startswith("fchown(")),
+             "{installing}Could not set the owner of {temp}: Input/output error\n" + failed,
+             255, unchanged),
+            ("new file not closed", lambda f, p: fault(
+                self, f, p, lambda line: re.match(temp_call % "close", line)),
+             "{installing}Could not close {temp}: Input/output error\n" + failed,
+             255, unchanged),
             ("list not looked at once open", lambda f, p: fault(
                 self, f, p, lambda line: re.match(r'newfstatat\(\d+<[^>]*Info\.plist>, ""', line)),
              "Could not look at {path}: Input/output error\n" + LOAD_FAILED, 255, unchanged),
@@ -605,6 +661,15 @@ def fault(test, folder, path, picks, error="EIO", wrap=(), nth=1):
     when = sum(line.startswith(call + "(") for line in calls[:chosen + 1])
     return wrap + ["-o", "/dev/null", "-e", "trace=" + call,
                    "-e", "inject=%s:error=%s:when=%d" % (call, error, when)]
+
+
+def deep(path):
+    """A path beside `path` of 4089 bytes, one past the longest real path
+    whose backup name fits in the tool's path buffer."""
+    deeper = path + ".d"
+    while len(deeper) < 4089 - 256:
+        deeper += "/" + "d" * 200
+    return deeper + "/" + "f" * (4089 - len(deeper) - 1)
 
 
 def sandbox_runs(wrap):

@@ -30,6 +30,8 @@ char WriteBuffer[READ_BLOCK_SIZE];
 constexpr size_t PATH_SIZE = PATH_BUFFER_SIZE;
 static_assert(PATH_SIZE >= PATH_MAX);
 constexpr mode_t PERMISSION_BITS = 07777;
+constexpr mode_t GROUP_BITS = S_IRWXG, OTHER_BITS = S_IRWXO;
+constexpr int GROUP_SHIFT = 3;  // from the others' bits to the group's
 // Private until it is given the old file's mode.
 constexpr mode_t TEMP_MODE = 0600;
 
@@ -159,6 +161,25 @@ int TryTempNames(const Folder& folder, const char* target, TempFile* temp,
   return -1;
 }
 
+// Gives the file open as `fd` the owner and group of `old`. Only root may
+// give a file away; others keep what they created, and the group too when
+// they are in it. Returns 0 with *group_kept, or -1 with errno set.
+int GiveOwner(int fd, const struct stat& old, bool* group_kept) {
+  *group_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+  if (*group_kept) return 0;
+  if (errno != EPERM || geteuid() == 0) return -1;
+  *group_kept = fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+  return *group_kept || errno == EPERM ? 0 : -1;
+}
+
+// The mode for the new file: the old file's, except that a group other
+// than the old one gets no more than the others' bits, as editors do.
+mode_t ModeFor(mode_t old, bool group_kept) {
+  mode_t mode = old & PERMISSION_BITS;
+  if (group_kept) return mode;
+  return (mode & ~GROUP_BITS) | (mode & OTHER_BITS) << GROUP_SHIFT;
+}
+
 // Makes an empty private file beside `target` with the mode, owner and
 // group of `old`, open for writing in *out through `buffer`
 // (READ_BLOCK_SIZE bytes), or unbuffered without one. Messages name
@@ -180,11 +201,10 @@ int CreateTemp(const Folder& folder, const char* target, const char* beside,
   if (std::setvbuf(out->file, buffer, buffer != nullptr ? _IOFBF : _IONBF,
                    buffer != nullptr ? READ_BLOCK_SIZE : 0) != 0)
     return PosixError("Could not open", temp->path);
-  // Only root may give a file away; others keep what they created.
-  if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
-      (errno != EPERM || geteuid() == 0))
+  bool group_kept = false;
+  if (GiveOwner(fd, old, &group_kept) != 0)
     return PosixError("Could not set the owner of", temp->path);
-  if (fchmod(fd, old.st_mode & PERMISSION_BITS) != 0)
+  if (fchmod(fd, ModeFor(old.st_mode, group_kept)) != 0)
     return PosixError("Could not set the mode of", temp->path);
   return 0;
 }

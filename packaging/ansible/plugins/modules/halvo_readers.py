@@ -16,6 +16,10 @@ description:
     readers are missing, C(halvo-readers -i), which adds them and keeps the
     old list as C(PATH.backup).
   - Reports C(changed) only when the list's bytes changed.
+  - The diff shows the readers, as C(halvo-readers -l) lists them, before
+    and after, not the list's lines, which the install writes anew in the
+    generated form (lower-case IDs). Adding the twelve Halvo readers shows
+    as twelve added lines.
   - Only the tool's fixed report lines are read. A list the tool refuses,
     a missing list and a missing tool fail the task with the tool's own
     lines, and leave the list as it was.
@@ -50,7 +54,14 @@ attributes:
       in a private temporary folder that is removed.
   diff_mode:
     support: full
-    details: The list before and after, when I(path) is given.
+    details: The readers of the list before and after, as
+      C(halvo-readers -l) lists them, when I(path) is given.
+requirements:
+  - halvo-readers, the tool, on the managed host
+seealso:
+  - ref: ansible_collections.halvo.readers.halvo_readers_role
+    description: The role C(halvo.readers.halvo_readers), which installs the
+      tool, runs this module and try-restarts pcscd.
 author:
   - halvo-readers developers
 '''
@@ -154,10 +165,13 @@ def read_list(module, path):
         module.fail_json(msg='Could not read %s: %s' % (path, e.strerror))
 
 
+def readers_of(module, tool, path):
+    """The readers of the list at `path`, as the tool lists them."""
+    return ''.join(line + '\n' for line in run_tool(module, tool, '-l', path)[1])
+
+
 def diff_of(path, before, after):
-    return dict(before_header=path, after_header=path,
-                before=to_text(before, errors='surrogate_or_replace'),
-                after=to_text(after, errors='surrogate_or_replace'))
+    return dict(before_header=path, after_header=path, before=before, after=after)
 
 
 def predict(module, tool, path, before):
@@ -171,7 +185,7 @@ def predict(module, tool, path, before):
     except OSError as e:
         module.fail_json(msg='Could not write %s: %s' % (copy, e.strerror))
     run_tool(module, tool, '-i', copy)
-    return diff_of(path, before, read_list(module, copy))
+    return diff_of(path, readers_of(module, tool, path), readers_of(module, tool, copy))
 
 
 def main():
@@ -196,6 +210,7 @@ def main():
         result['changed'] = True
         module.exit_json(**result)
     before = read_list(module, path) if path else None
+    listed = readers_of(module, tool, path) if path and module._diff else None
     result['stdout_lines'] = run_tool(module, tool, '-i', path)[1]
     if not path:
         result['changed'] = reports_missing(result['stdout_lines'])
@@ -205,7 +220,7 @@ def main():
     if result['changed']:
         result['backup'] = path + '.backup'
         if module._diff:
-            result['diff'] = diff_of(path, before, after)
+            result['diff'] = diff_of(path, listed, readers_of(module, tool, path))
     module.exit_json(**result)
 
 
