@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string old(reinterpret_cast<const char*>(data), size);
   ResetReaderTable(Table, READER_SLOTS);
   FileIdentity identity;
-  if (FillExistingReaders(Path.c_str(), Table, &identity) != 0) {
+  FileHolder lock;
+  if (LockAndFillExistingReaders(Path.c_str(), Table, &identity, &lock) != 0) {
     REQUIRE(Slurp(Path) == old);
     REQUIRE(Entries(Folder) == std::vector<std::string>{"Info.plist"});
     return 0;

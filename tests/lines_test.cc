@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "driverlist/lines.h"
-#include "driverlist/scan.h"
 #include "test_util.h"
 
 namespace {
@@ -98,47 +97,6 @@ TEST(FputsLTest, ReportsAWriteThatFails) {
   EXPECT_EQ(fputsL("text", full), -1);
   EXPECT_EQ(fputsL("", full), -1);  // the LF alone
   std::fclose(full);
-}
-
-// Each scan the processor has finds the runs the byte scan finds: of every
-// length over three AVX2 steps and across 16- and 32-byte boundaries, ending
-// in plain text or at a marker, at the block's start and end, with stale LFs
-// of a longer file after them. On the heap, so the sanitizers see past it.
-TEST(FSkipPlainTest, EveryScanFindsWhatTheByteScanFinds) {
-#if defined(__x86_64__)
-  // Only a scan the processor lacks, by the compiler's own word, is skipped.
-  EXPECT_EQ(UsePlainScan(PlainScan::AVX2) == 0,
-            __builtin_cpu_supports("avx2") != 0);
-#endif
-  auto in = std::make_unique<LineSource>();
-  auto measure = [&](PlainScan scan, const std::string& text, size_t at) {
-    EXPECT_EQ(UsePlainScan(scan), 0);
-    std::memset(in->block, '\n', sizeof in->block);
-    std::memcpy(in->block + at, text.data(), text.size());
-    in->pos = at;
-    in->len = at + text.size();
-    in->line_number = 0;
-    size_t length;
-    fSkipPlain(in.get(), &length);
-    return std::make_pair(length, in->line_number);
-  };
-  std::vector<size_t> lengths = {127, 128, 129, 255, 256, 1023, 32 * 1024 + 31};
-  for (size_t n = 0; n <= 96; n++) lengths.push_back(n);
-  for (size_t n : lengths)
-    for (const char* end : {"", "<key>ifdVendorID</key>\n", "a\rb\n"}) {
-      std::string text(n, 'x');
-      for (size_t i = 39; i < n; i += 40) text[i] = '\n';
-      text = (n > 0 ? text.substr(0, n - 1) + "\n" : "") + end;
-      for (size_t at : {size_t{0}, READ_BLOCK_SIZE - text.size()}) {
-        auto want = measure(PlainScan::Bytes, text, at);
-        // The whole lines before `end`: up to the last LF of the x's.
-        EXPECT_EQ(want, std::make_pair(n, static_cast<long>((n + 39) / 40)));
-        for (PlainScan scan : {PlainScan::SSE2, PlainScan::AVX2}) {
-          if (UsePlainScan(scan) != 0) continue;
-          EXPECT_EQ(measure(scan, text, at), want) << n << " bytes at " << at;
-        }
-      }
-    }
 }
 
 struct MarksCase {

@@ -126,7 +126,8 @@ TEST_P(WriteNewPListTest, LeavesTheFileAsItWas) {
   static ReaderEntry table[READER_SLOTS];
   ResetReaderTable(table, READER_SLOTS);
   FileIdentity loaded;
-  ASSERT_EQ(FillExistingReaders(path.c_str(), table, &loaded), 0);
+  FileHolder lock;
+  ASSERT_EQ(LockAndFillExistingReaders(path.c_str(), table, &loaded, &lock), 0);
   table[1] = HalvoReaders[0];  // one reader appended, as reconciliation does
   c.meddle(path, table);
   StartCapture();

@@ -136,8 +136,12 @@ int RunHalvoReaders(int argc, char** argv) {
     // load until the new file is in place. Listing and checking need none,
     // since the rename shows them the old file or the new one whole.
     FileHolder lock;
-    if (FillExistingReaders(DriverListPath, ExistingReaders, &loaded,
-                            RunMode == MODE_INSTALL ? &lock : nullptr) != 0) {
+    int loaded_status =
+        RunMode == MODE_INSTALL
+            ? LockAndFillExistingReaders(DriverListPath, ExistingReaders,
+                                         &loaded, &lock)
+            : FillExistingReaders(DriverListPath, ExistingReaders);
+    if (loaded_status != 0) {
       std::printf("FillExistingReaders returned an error.\n");
       status = STATUS_FAILED;
     } else {

@@ -8,6 +8,7 @@
 
 #include "driverlist/load.h"
 #include "driverlist/replace.h"
+#include "driverlist/temp.h"
 
 // The run modes; a run without arguments installs.
 constexpr int MODE_LIST = 0;

@@ -22,14 +22,19 @@ void CloseKeepingErrno(Handle handle, Close close) {
 // every failed system call is reported. Returns -1; errno is kept.
 int PosixError(const char* step, const char* path);
 
+// A member that makes its holder impossible to copy: what closes a file,
+// or removes one, must do so once.
+struct Uncopyable {
+  Uncopyable() = default;
+  Uncopyable(const Uncopyable&) = delete;
+  Uncopyable& operator=(const Uncopyable&) = delete;
+};
+
 // Owns a FILE* so that every path closes it. The write path closes it
 // itself with Close(), which reports the result.
 struct FileHolder {
   FILE* file = nullptr;
-  FileHolder() = default;
-  explicit FileHolder(FILE* f) : file(f) {}
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
+  Uncopyable one_owner;
   ~FileHolder() {
     if (file != nullptr) std::fclose(file);
   }

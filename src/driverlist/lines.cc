@@ -1,17 +1,11 @@
-#include <cerrno>
-#include <cstdint>
+#include "driverlist/lines.h"
+
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
-#include "driverlist/lines.h"
 #include "driverlist/files.h"
 #include "driverlist/scan.h"
-
-const ReaderArrayInfo* KeyArray(unsigned marks) {
-  for (const ReaderArrayInfo& info : READER_ARRAYS)
-    if ((marks & info.mark) != 0) return &info;
-  return nullptr;
-}
 
 int RefuseLine(LineSource* in, const char* reason) {
   std::printf("%s, line %ld: %s\n", in->path, in->line_number, reason);
@@ -22,7 +16,7 @@ int RefuseLine(LineSource* in, const char* reason) {
 namespace {
 
 int RefuseLongLine(LineSource* in) {
-  char reason[sizeof "line longer than 99999999 bytes."];
+  char reason[REASON_SIZE];
   std::snprintf(reason, sizeof reason, "line longer than %zu bytes.",
                 MAX_LINE_LENGTH);
   return RefuseLine(in, reason);

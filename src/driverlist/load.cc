@@ -224,24 +224,34 @@ int ReadReaderArrays(FILE* file, const char* path, ReaderEntry* table) {
     }
   }
   if (CheckTrailingLines(&in) != 0) return -1;
-  if (counts[0] != counts[1] || counts[1] != counts[2]) {
+  size_t vids = counts[static_cast<size_t>(ReaderArray::VendorIDs)];
+  size_t pids = counts[static_cast<size_t>(ReaderArray::ProductIDs)];
+  size_t names = counts[static_cast<size_t>(ReaderArray::Names)];
+  if (vids != pids || pids != names) {
     std::printf("%s: the reader arrays differ in length (%zu vendor IDs, "
                 "%zu product IDs, %zu names).\n",
-                path, counts[0], counts[1], counts[2]);
+                path, vids, pids, names);
     return -1;
   }
   return 0;
 }
 
-int FillExistingReaders(const char* path, ReaderEntry* table,
-                        FileIdentity* loaded, FileHolder* lock) {
+int FillExistingReaders(const char* path, ReaderEntry* table) {
+  FileHolder f;
+  struct stat st;
+  if (OpenDriverList(AT_FDCWD, path, path, &f, &st) != 0) return -1;
+  return ReadReaderArrays(f.file, path, table);
+}
+
+int LockAndFillExistingReaders(const char* path, ReaderEntry* table,
+                               FileIdentity* loaded, FileHolder* lock) {
   FileHolder f;
   struct stat st;
   if (OpenDriverList(AT_FDCWD, path, path, &f, &st) != 0 ||
-      (lock != nullptr && LockDriverList(path, &f, &st) != 0) ||
+      LockDriverList(path, &f, &st) != 0 ||
       ReadReaderArrays(f.file, path, table) != 0)
     return -1;
-  if (loaded != nullptr) *loaded = IdentityOf(st);
-  if (lock != nullptr) std::swap(lock->file, f.file);
+  *loaded = IdentityOf(st);
+  std::swap(lock->file, f.file);
   return 0;
 }

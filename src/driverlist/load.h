@@ -42,12 +42,16 @@ int ReadPListArray(ReaderArray array, LineSource* in, ReaderEntry* table,
 int ReadReaderArrays(FILE* file, const char* path, ReaderEntry* table);
 
 // Opens the driver list file at `path` ("File could not be opened PATH"
-// when it cannot be) and loads it with ReadReaderArrays. Returns 0, with
-// *loaded, when given, telling which file was read; -1 with its messages.
-// With `lock`, the file is locked first (LockDriverList) and on success
-// stays open, and locked, in *lock.
-int FillExistingReaders(const char* path, ReaderEntry* table,
-                        FileIdentity* loaded = nullptr,
-                        FileHolder* lock = nullptr);
+// when it cannot be) and loads it into `table` with ReadReaderArrays.
+// Returns 0, or -1 with its messages.
+int FillExistingReaders(const char* path, ReaderEntry* table);
+
+// FillExistingReaders for an install: the file is locked (LockDriverList)
+// before it is loaded. Returns 0 with the loaded file's identity in
+// *loaded and the file open, and locked, in *lock, which must hold none;
+// the lock lasts until *lock closes it. Returns -1 with its messages, and
+// nothing open, when it cannot be opened, locked or loaded.
+int LockAndFillExistingReaders(const char* path, ReaderEntry* table,
+                               FileIdentity* loaded, FileHolder* lock);
 
 #endif  // HALVO_DRIVERLIST_LOAD_H_

@@ -1,20 +1,14 @@
-// The install's file handling: nothing reaches the driver list path but a
-// complete, flushed and checked file, by one rename.
+// The install: nothing reaches the driver list path but a complete,
+// flushed and checked file, by one rename. Its new file is written by the
+// rewrite (rewrite.h) into a temporary file (temp.h) beside the target.
 #ifndef HALVO_DRIVERLIST_REPLACE_H_
 #define HALVO_DRIVERLIST_REPLACE_H_
-
-#include <cstddef>
 
 #include "driverlist/identity.h"
 #include "readers/readers.h"
 
-// Room for a path and its terminating zero (realpath() fills PATH_MAX).
-constexpr size_t PATH_BUFFER_SIZE = 4096;
-// The backup of a driver list file is its path followed by this.
-inline constexpr char BACKUP_SUFFIX[] = ".backup";
-
 // Rewrites the driver list file at `path` from `table`, keeping the old
-// file at `backup_path`, `path` followed by BACKUP_SUFFIX. `loaded` names
+// file at `backup_path`, `path` followed by BACKUP_SUFFIX (temp.h). `loaded` names
 // the file `table` was loaded from: if `path` no longer is that file,
 // nothing is written. A symbolic link at `path` is followed: its target is
 // rewritten in its own folder and kept at the target's path followed by

@@ -1,5 +1,6 @@
 // Rewriting a driver list file: the old file's lines copied, the three
-// reader arrays generated afresh from the working table.
+// reader arrays generated afresh from the working table. The install
+// (replace.h) writes it into a temporary file and puts that in place.
 #ifndef HALVO_DRIVERLIST_REWRITE_H_
 #define HALVO_DRIVERLIST_REWRITE_H_
 

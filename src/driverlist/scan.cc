@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "driverlist/lines.h"
+#include "driverlist/format.h"
 
 namespace {
 
@@ -148,7 +148,7 @@ PlainScan FastestScan() {
 #endif
 }
 
-PlainScan Scan = FastestScan();
+PlainScan ChosenScan = FastestScan();
 
 }  // namespace
 
@@ -157,8 +157,8 @@ PlainRunLength MeasurePlainRun(const char* data, size_t n) {
   PlainRun run;
   size_t i = 0;
 #if defined(__x86_64__)
-  if (Scan == PlainScan::AVX2) i = ScanAVX2(data, n, &run);
-  if (Scan == PlainScan::SSE2) i = ScanSSE2(data, n, &run);
+  if (ChosenScan == PlainScan::AVX2) i = ScanAVX2(data, n, &run);
+  if (ChosenScan == PlainScan::SSE2) i = ScanSSE2(data, n, &run);
 #endif
   for (; i < n; i++)
     if (IsStopByte(data[i]) && !TakeByte(data, i, n, &run)) break;
@@ -171,7 +171,7 @@ int UsePlainScan(PlainScan scan) {
 #else
   if (scan != PlainScan::Bytes) return -1;
 #endif
-  Scan = scan;
+  ChosenScan = scan;
   return 0;
 }
 

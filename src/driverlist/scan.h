@@ -15,7 +15,7 @@ struct PlainRunLength {
 // Measures the plain run at the start of `data`, `n` bytes whose last is an
 // LF. It ends before the line holding the first CR, NUL or '<' that may
 // start a key marker or an array tag, or before a line longer than
-// MAX_LINE_LENGTH (lines.h). Reads nothing outside `data`; never fails.
+// MAX_LINE_LENGTH (format.h). Reads nothing outside `data`; never fails.
 PlainRunLength MeasurePlainRun(const char* data, size_t n);
 
 // How MeasurePlainRun looks for the bytes that may end a run: one at a
