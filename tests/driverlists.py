@@ -11,9 +11,13 @@ as (pid, vid, name as written in the file), in file order.
 Command line: driverlists.py OUT --readers N [--bulk BYTES] [--seed S]
 """
 import argparse
+import atexit
+import functools
 import os
 import plistlib
 import random
+import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -66,6 +70,25 @@ def listing(readers):
         "%s - %s - %s\n" % (hex6(p), hex6(v), n) for p, v, n in readers)
 
 
+# The built-in readers as (pid, vid, name); two readers of other makers.
+BUILT_IN = [r[:3] for r in HALVO]
+OTHERS = [(0x0090, 0x072F, "Korvane &amp; Co A"), (0x0100, 0x04E6, "Tessaline B")]
+LOAD_FAILED = "FillExistingReaders returned an error.\n"
+
+
+def generated(readers, tail=TAIL):
+    """The file the rewriter makes of doc(readers, tail) plus nothing else."""
+    return doc(readers, tail, fmt="%#06x").replace("0x0000", "000000")
+
+
+def missing_lines(rows):
+    return "".join("Missing Reader: %#06x - %#06x - %s\n" % BUILT_IN[r] for r in rows)
+
+
+def installing(rows):
+    return "Installing\n" + missing_lines(rows)
+
+
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
@@ -77,10 +100,30 @@ def write_file(path, data):
         f.write(data.encode() if isinstance(data, str) else data)
 
 
-def run(binary, *args):
-    """Runs the tool: (stdout, exit status)."""
-    proc = subprocess.run([binary] + list(args), capture_output=True, check=False)
-    return proc.stdout.decode(), proc.returncode
+def read_text(path):
+    return read_bytes(path).decode()
+
+
+@functools.lru_cache(maxsize=None)
+def reachable(binary):
+    """The binary, copied where any user may run it: the checkout may lie
+    in a folder that only root can enter."""
+    copies = tempfile.mkdtemp(prefix="halvo-bin-")
+    atexit.register(shutil.rmtree, copies, True)
+    os.chmod(copies, 0o755)
+    return shutil.copy2(binary, copies)
+
+
+def run(binary, *args, cwd=None, preexec=None, wrap=(), stderr=False):
+    """Runs the tool in `cwd`, with `preexec` called in the child, under the
+    command `wrap` (run as nobody by sandbox.sh not-owner, it runs a copy
+    any user may run): (stdout, exit status), and stderr with `stderr`."""
+    if "not-owner" in wrap:
+        binary = reachable(binary)
+    proc = subprocess.run(list(wrap) + [binary] + list(args), cwd=cwd, capture_output=True,
+                          preexec_fn=preexec or None, check=False)
+    ran = proc.stdout.decode(), proc.returncode
+    return ran + (proc.stderr.decode(),) if stderr else ran
 
 
 # The harness every Python test shares: its arguments, its work folder, the
@@ -118,13 +161,63 @@ def need(script, *steps):
 def skipped(reason):
     """Says why a check cannot run here. Where HALVO_REQUIRE_SYSTEM_TESTS=1,
     as in CI, a skip hides a check that never ran, so it fails instead."""
-    assert os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS") != "1", "a skip is a failure: " + reason
+    if os.environ.get("HALVO_REQUIRE_SYSTEM_TESTS") == "1":
+        raise AssertionError("a skip is a failure: " + reason)
     print("skipped: " + reason)
+
+
+def sandbox_runs(wrap):
+    """Whether the sandbox command `wrap` can run here: it says why not,
+    and where system tests are required its refusal fails the test."""
+    if subprocess.run(wrap + ["true"], check=False).returncode == 0:
+        return True
+    return skipped("%s cannot run here" % " ".join(wrap[1:3]))
 
 
 def summary(name, passed, failed=0):
     print("%s: %d passed, %d failed" % (name, passed, failed))
     sys.exit(1 if failed else 0)
+
+
+class Folder:
+    """A temporary folder holding fixture files."""
+
+    def __init__(self, test, prefix="halvo-e2e-"):
+        self.path = tempfile.mkdtemp(prefix=prefix)
+        test.addCleanup(self.remove)
+
+    def remove(self):
+        subprocess.run(["chattr", "-i", self.path], stderr=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, check=False)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def file(self, name, content, mode=0o644):
+        path = os.path.join(self.path, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write_file(path, content)
+        os.chmod(path, mode)
+        return path
+
+    @classmethod
+    def holding(cls, test, content):
+        """A folder holding Info.plist of `content`: (it, the file's path,
+        its snapshot)."""
+        folder = cls(test)
+        path = folder.file("Info.plist", content)
+        return folder, path, folder.snapshot()
+
+    def snapshot(self):
+        """Every entry below the folder: kind, bytes, mode, inode and mtime."""
+        seen = {}
+        for root, dirs, files in os.walk(self.path):
+            for name in dirs + files:
+                p = os.path.join(root, name)
+                st = os.lstat(p)
+                data = (read_bytes(p) if stat.S_ISREG(st.st_mode) else
+                        os.readlink(p) if stat.S_ISLNK(st.st_mode) else None)
+                seen[os.path.relpath(p, self.path)] = (
+                    st.st_mode, st.st_ino, st.st_mtime_ns, data)
+        return seen
 
 
 def expected_reconciliation(readers):
@@ -149,7 +242,8 @@ def decoded(readers):
 def plist_readers(data):
     """The file read by plistlib: (the whole dictionary, its readers)."""
     plist = plistlib.loads(data)
-    assert len({len(plist[k]) for k in KEYS}) == 1, "arrays differ in length"
+    if len({len(plist[k]) for k in KEYS}) != 1:
+        raise AssertionError("arrays differ in length")
     return plist, [(int(p, 16), int(v, 16), n) for v, p, n in
                    zip(plist[KEYS[0]], plist[KEYS[1]], plist[KEYS[2]])]
 

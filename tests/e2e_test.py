@@ -6,29 +6,26 @@ resulting files byte for byte.
 Usage: e2e_test.py PATH-TO-halvo-readers PATH-TO-examples/Info.plist
                    DEFAULT-PATH PATH-TO-sandbox.sh
 """
-import atexit
 import glob
 import os
 import re
 import resource
-import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
 
 import driverlists
-from driverlists import HEAD, KEYS, TAIL, doc, listing, plist_readers, read_bytes
+from driverlists import (HEAD, KEYS, LOAD_FAILED, OTHERS, TAIL, Folder, doc, generated,
+                         installing, listing, missing_lines, plist_readers, read_bytes,
+                         sandbox_runs)
+from driverlists import BUILT_IN as HALVO
+from driverlists import read_text as read
 
 BINARY = None
 EXAMPLE = None
 DEFAULT_PATH = None  # the build's
 SANDBOX = None
-REACHABLE = None  # the binary where any user may run it
-
-# (PID, VID, name) of the built-in readers, in table order.
-HALVO = [(pid, vid, name) for pid, vid, name, _ in driverlists.HALVO]
 
 
 def usage(program):
@@ -36,90 +33,9 @@ def usage(program):
             "\tOption -l for list all readers\n\tOption -c for check installation\n")
 
 
-def generated(readers, tail=TAIL):
-    """The file the rewriter makes of doc(readers, tail) plus nothing else."""
-    return doc(readers, tail, fmt="%#06x").replace("0x0000", "000000")
-
-
-def missing_lines(rows):
-    return "".join("Missing Reader: %#06x - %#06x - %s\n" % HALVO[r] for r in rows)
-
-
-OTHERS = [(0x0090, 0x072F, "Korvane &amp; Co A"), (0x0100, 0x04E6, "Tessaline B")]
-LOAD_FAILED = "FillExistingReaders returned an error.\n"
-
-
-class Folder:
-    """A temporary folder holding fixture files."""
-
-    def __init__(self, test, prefix="halvo-e2e-"):
-        self.path = tempfile.mkdtemp(prefix=prefix)
-        test.addCleanup(self.remove)
-
-    def remove(self):
-        subprocess.run(["chattr", "-i", self.path], stderr=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, check=False)
-        shutil.rmtree(self.path, ignore_errors=True)
-
-    def file(self, name, content, mode=0o644):
-        path = os.path.join(self.path, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        driverlists.write_file(path, content)
-        os.chmod(path, mode)
-        return path
-
-    @classmethod
-    def holding(cls, test, content):
-        """A folder holding Info.plist of `content`: (it, the file's path,
-        its snapshot)."""
-        folder = cls(test)
-        path = folder.file("Info.plist", content)
-        return folder, path, folder.snapshot()
-
-    def snapshot(self):
-        """Every entry below the folder: kind, bytes, mode, inode and mtime."""
-        seen = {}
-        for root, dirs, files in os.walk(self.path):
-            for name in dirs + files:
-                p = os.path.join(root, name)
-                st = os.lstat(p)
-                data = None
-                if stat.S_ISREG(st.st_mode):
-                    data = read_bytes(p)
-                elif stat.S_ISLNK(st.st_mode):
-                    data = os.readlink(p)
-                seen[os.path.relpath(p, self.path)] = (
-                    st.st_mode, st.st_ino, st.st_mtime_ns, data)
-        return seen
-
-
-def reachable_binary():
-    """The binary, copied where any user may run it: the checkout may lie
-    in a folder that only root can enter."""
-    global REACHABLE
-    if REACHABLE is None:
-        folder = tempfile.mkdtemp(prefix="halvo-e2e-bin-")
-        atexit.register(shutil.rmtree, folder, True)
-        os.chmod(folder, 0o755)
-        REACHABLE = shutil.copy2(BINARY, folder)
-    return REACHABLE
-
-
-def run(args, cwd=None, preexec=None, umask=None, wrap=()):
-    binary = reachable_binary() if "not-owner" in wrap else BINARY
-
-    def setup():
-        if umask is not None:
-            os.umask(umask)
-        if preexec:
-            preexec()
-    proc = subprocess.run(list(wrap) + [binary] + args, cwd=cwd, capture_output=True,
-                          preexec_fn=setup, check=False)
-    return proc.stdout.decode(), proc.returncode, proc.stderr.decode()
-
-
-def read(path):
-    return read_bytes(path).decode()
+def run(args, **kw):
+    """The tool on `args`: (stdout, exit status, stderr)."""
+    return driverlists.run(BINARY, *args, stderr=True, **kw)
 
 
 class CommandLineTest(unittest.TestCase):
@@ -161,11 +77,13 @@ class CommandLineTest(unittest.TestCase):
         ]
         for name, args, path, message in cases:
             with self.subTest(name):
-                if path == DEFAULT_PATH and os.path.exists(path):
-                    print("skipped: %s (a real driver list is installed here)" % name)
-                    continue
                 folder = Folder(self)
-                out, status, _ = run(args, cwd=folder.path)
+                wrap = []  # where a real list is installed, an empty folder over its own
+                if path == DEFAULT_PATH and os.path.exists(path):
+                    wrap = ["bash", SANDBOX, "over", folder.path, os.path.dirname(path)]
+                    if not sandbox_runs(wrap):
+                        continue
+                out, status, _ = run(args, cwd=folder.path, wrap=wrap)
                 self.assertEqual(out, message % path + LOAD_FAILED)
                 self.assertEqual(status, 255)
                 self.assertEqual(folder.snapshot(), {})
@@ -297,10 +215,6 @@ class CheckTest(unittest.TestCase):
                     self.assertEqual(folder.snapshot(), before)
 
 
-def installing(rows):
-    return "Installing\n" + missing_lines(rows)
-
-
 # A file in odd but valid forms, lacking rows 1 to 3 of the built-in table.
 ODD = (HEAD + "\t<key>ifdCapabilities</key>\n\t<string>0x00000000</string>\n\n"
        "\t<key>ifdVendorID</key>\n\t<!-- vendor IDs, dropped -->\n\n\t<array>\n"
@@ -393,7 +307,7 @@ class InstallTest(unittest.TestCase):
                 old_inode = os.stat(path).st_ino
                 if wrap and not sandbox_runs(wrap):
                     continue
-                out, status, _ = run(["-i", path], umask=0o077, wrap=wrap)
+                out, status, _ = run(["-i", path], preexec=lambda: os.umask(0o077), wrap=wrap)
                 self.assertEqual(status, 0)
                 new = os.stat(path)
                 self.assertEqual((new.st_uid, new.st_gid, stat.S_IMODE(new.st_mode)),
@@ -427,7 +341,7 @@ class InstallTest(unittest.TestCase):
         """A scratch list's folder bound over the default's, in a private
         mount namespace: the machine's own list is never touched."""
         if not os.path.exists(DEFAULT_PATH):
-            return print("skipped: no list at %s; the missing-file rows ran" % DEFAULT_PATH)
+            return driverlists.skipped("no list at %s; the missing-file rows ran" % DEFAULT_PATH)
         real = os.path.realpath(DEFAULT_PATH)
         before = (read_bytes(real), os.stat(real).st_ino)
         folder, path, _ = Folder.holding(self, doc(OTHERS))
@@ -542,7 +456,7 @@ class InstallTest(unittest.TestCase):
                 folder.file("Info.plist.backup", "earlier backup\n")
                 wrap = arrange(folder, path) if arrange else None
                 if wrap is False:
-                    print("skipped: %s (chattr not supported here)" % name)
+                    driverlists.skipped("%s (chattr not supported here)" % name)
                     continue
                 wrap = wrap if isinstance(wrap, list) else []
                 if wrap and not sandbox_runs(wrap):
@@ -558,111 +472,6 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(folder.snapshot(), before)
 
 
-    def test_rare_endings(self):
-        """Each with its message, status and files; strace fails one system
-        call, the first that a test on its line picks in a dry run."""
-        def folder_unreadable(folder, path):
-            for p in (path, path + ".backup", folder.path):
-                os.chown(p, 65534, 65534)
-            os.chmod(folder.path, 0o300)
-            return ["bash", SANDBOX, "not-owner"]
-
-        new, old, earlier = generated(OTHERS + HALVO), doc(OTHERS), "earlier backup\n"
-        failed, unflushed = ("WriteNewPList returned an error.\n", "The new file is in "
-                             "place at {path}, but may not yet be on disk.\n")
-        def link_fails(error):
-            return lambda f, p: fault(self, f, p, lambda line: line.startswith("linkat("), error)
-
-        def copy_not_made(folder, path):
-            os.chmod(folder.path, 0o777)
-            return fault(self, folder, path, lambda line: "O_EXCL" in line, "ENOSPC",
-                         ["bash", SANDBOX, "not-owner"], nth=2)
-
-        unchanged = {"Info.plist": old, "Info.plist.backup": earlier}
-        temp_call = r"%s\(\d+<[^>]*Info\.plist\.[A-Za-z0-9]{6}>"
-        cases = [
-            ("signal not ignored", lambda f, p: fault(
-                self, f, p, lambda line: line.startswith("rt_sigaction(SIGXFSZ")),
-             "Could not ignore SIGXFSZ: Input/output error\n{installing}", 0,
-             {"Info.plist": new, "Info.plist.backup": old}),
-            ("owner not set", lambda f, p: fault(
-                self, f, p, lambda line: line.startswith("fchown(")),
-             "{installing}Could not set the owner of {temp}: Input/output error\n" + failed,
-             255, unchanged),
-            ("new file not closed", lambda f, p: fault(
-                self, f, p, lambda line: re.match(temp_call % "close", line)),
-             "{installing}Could not close {temp}: Input/output error\n" + failed,
-             255, unchanged),
-            ("list not looked at once open", lambda f, p: fault(
-                self, f, p, lambda line: re.match(r'newfstatat\(\d+<[^>]*Info\.plist>, ""', line)),
-             "Could not look at {path}: Input/output error\n" + LOAD_FAILED, 255, unchanged),
-            ("list not locked", lambda f, p: fault(
-                self, f, p, lambda line: line.startswith("flock("), "ENOLCK"),
-             "Could not lock {path}: No locks available\n" + LOAD_FAILED, 255, unchanged),
-            ("link not supported: a copy", link_fails("EOPNOTSUPP"), "{installing}", 0,
-             {"Info.plist": new, "Info.plist.backup": old}),
-            ("link fails", link_fails("EIO"), "{installing}Could not keep the old file as the "
-             "backup {path}.backup: Input/output error\n" + failed, 255, unchanged),
-            ("links refused, no room for the copy", copy_not_made,
-             "{installing}Could not create a temporary file beside {path}.backup: "
-             "No space left on device\n" + failed, 255, unchanged),
-            ("earlier backup unreadable", lambda f, p: fault(
-                self, f, p, lambda line: '"Info.plist.backup"' in line),
-             "{installing}Could not look at {path}.backup: Input/output error\n" + failed,
-             255, unchanged),
-            ("backup not moved into place", lambda f, p: ["bash", SANDBOX, "bind", p + ".backup"],
-             "{installing}Could not move the backup into place at {path}.backup: Device or resource busy\n"
-             "The new file is in place at {path}; the old one is kept at {temp}.\n" + failed,
-             255, {"Info.plist": new, "Info.plist.backup": earlier, "{temp}": old}),
-            ("folder not flushed", lambda f, p: fault(
-                self, f, p, lambda line: re.match(r"fsync\(\d+<[^>]*-dry-[^/>]*>\)", line)),
-             "{installing}Could not flush to disk the folder {folder}: Input/output error\n" + unflushed,
-             0, {"Info.plist": new, "Info.plist.backup": old}),
-            ("folder that cannot be read", folder_unreadable,
-             "{installing}Could not open the folder {folder}: Permission denied\n" + unflushed,
-             0, {"Info.plist": new, "Info.plist.backup": old}),
-        ]
-        for name, arrange, message, status, files in cases:
-            with self.subTest(name):
-                folder, path, _ = Folder.holding(self, old)
-                folder.file("Info.plist.backup", earlier)
-                wrap = arrange(folder, path)
-                if wrap is None or not sandbox_runs(wrap):
-                    continue
-                out, got, _ = run(["-i", path], wrap=wrap)
-                expected = re.escape(message.format(installing=installing(range(12)),
-                                                    path=path, folder=folder.path, temp="{temp}"))
-                temp = re.escape(path) + r"\.[A-Za-z0-9]{6}"
-                self.assertRegex(out, "^" + expected.replace(r"\{temp\}", temp) + "$")
-                self.assertEqual(got, status)
-                self.assertEqual({n if n in files else "{temp}": read(os.path.join(folder.path, n))
-                                  for n in os.listdir(folder.path)}, files)
-
-
-def fault(test, folder, path, picks, error="EIO", wrap=(), nth=1):
-    """A wrap that fails with `error` the `nth` system call of `-i PATH`
-    that `picks` in a dry run on a copy of the folder, run under `wrap` too;
-    None, saying why, without strace."""
-    if shutil.which("strace") is None:
-        return driverlists.skipped("strace not found (Debian package strace)")
-    dry = Folder(test, "halvo-e2e-dry-").path
-    os.chmod(dry, stat.S_IMODE(os.stat(folder.path).st_mode))
-    for name in os.listdir(folder.path):
-        shutil.copy2(os.path.join(folder.path, name), dry)
-    log = os.path.join(dry, "strace.log")
-    # LeakSanitizer cannot run under ptrace, and would abort at exit.
-    strace = ["env", "ASAN_OPTIONS=%s:detect_leaks=0" % os.environ.get("ASAN_OPTIONS", ""),
-              "strace", "-f", "-qq"]
-    wrap = list(wrap) + strace
-    run(["-i", os.path.join(dry, os.path.basename(path))], wrap=wrap + ["-y", "-o", log])
-    calls = [re.sub(r"^\d+ +", "", line) for line in read(log).splitlines()]
-    chosen = [i for i, line in enumerate(calls) if picks(line)][nth - 1]
-    call = calls[chosen].split("(")[0]
-    when = sum(line.startswith(call + "(") for line in calls[:chosen + 1])
-    return wrap + ["-o", "/dev/null", "-e", "trace=" + call,
-                   "-e", "inject=%s:error=%s:when=%d" % (call, error, when)]
-
-
 def deep(path):
     """A path beside `path` of 4089 bytes, one past the longest real path
     whose backup name fits in the tool's path buffer."""
@@ -670,14 +479,6 @@ def deep(path):
     while len(deeper) < 4089 - 256:
         deeper += "/" + "d" * 200
     return deeper + "/" + "f" * (4089 - len(deeper) - 1)
-
-
-def sandbox_runs(wrap):
-    """Whether the sandbox command `wrap` can run here: it says why not,
-    and where system tests are required its refusal fails the test."""
-    if subprocess.run(wrap + ["true"]).returncode == 0:
-        return True
-    return driverlists.skipped("%s cannot run here" % " ".join(wrap[1:3]))
 
 
 if __name__ == "__main__":
