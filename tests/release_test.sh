@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The source release: the CMake project version, the version's one home,
-# names the tarball and agrees with the Debian changelog and the RPM spec;
+# names the tarball, and every other copy of it agrees;
 # every file in it is root's, at the last commit's time; unpacked outside
 # git, it builds and runs with the README's command and passes the tests
 # that need neither root nor packages.
@@ -16,11 +16,17 @@ git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
 
 rm -rf "$work" && mkdir -p "$work"
 tarball=$(bash "$top/packaging/dist.sh" "$work" | tail -n 1)
-debian=$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p' "$top/packaging/debian/changelog")
-rpm=$(sed -n 's/^Version: *//p' "$top/packaging/rpm/halvo-readers.spec")
-[ "$tarball" = "$work/halvo-readers-$version.tar.gz" ] && [ "$debian" = "$version" ] &&
-  [ "$rpm" = "$version" ] ||
-  fail "versions disagree: CMake $version, tarball $tarball, Debian $debian, RPM $rpm"
+[ "$tarball" = "$work/halvo-readers-$version.tar.gz" ] || fail "CMake $version, tarball $tarball"
+# Every copy that its file's format keeps apart from CMake: each newest entry.
+pkg=$top/packaging
+for copy in "Debian changelog:$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p' "$pkg/debian/changelog")" \
+    "RPM spec:$(sed -n 's/^Version: *//p' "$pkg/rpm/halvo-readers.spec")" \
+    "RPM changelog:$(sed -n '/^%changelog/{n;s/.* - \(.*\)-[^-]*$/\1/p}' "$pkg/rpm/halvo-readers.spec")" \
+    "PKGBUILD:$(sed -n 's/^pkgver=//p' "$pkg/arch/PKGBUILD")" \
+    "galaxy.yml:$(sed -n 's/^version: *//p' "$pkg/ansible/galaxy.yml")" \
+    "collection changelog:$(sed -n 's/^  \([0-9.]*\):$/\1/p' "$pkg/ansible/changelogs/changelog.yaml" | sort -V | tail -n 1)"; do
+  [ "${copy#*:}" = "$version" ] || fail "versions disagree: CMake $version, ${copy%%:*} ${copy#*:}"
+done
 (cd "$work" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
 when=$(date -u -d "@$(git -C "$top" log -1 --format=%ct)" '+%Y-%m-%d %H:%M')
 odd=$(tar -tvzf "$tarball" --numeric-owner --utc | grep -v "^-rw[-x]r-[-x]r-[-x] 0/0 .* $when " || true)

@@ -16,8 +16,6 @@ namespace {
 // About 128 KiB: kept off the stack.
 LineSource LoadSource;
 
-// IDs are 16-bit USB IDs; END_MARKER itself would end the table.
-constexpr long MAX_ID = END_MARKER - 1;
 static_assert(MAX_ID == 0xfffe, "the ID range is named in a message");
 
 // The marker text of the first key among `marks`.
@@ -108,9 +106,9 @@ int StoreValue(ReaderArray array, const char* value, size_t i,
   if (ParseID(value, &id, &has_digits) != 0) {
     char reason[REASON_SIZE];
     std::snprintf(reason, sizeof reason,
-                  has_digits ? "ID out of range (0 to 0xfffe): \"%.64s\"."
-                             : "no hexadecimal ID in \"%.64s\".",
-                  value);
+                  has_digits ? "ID out of range (0 to 0xfffe): \"%.*s\"."
+                             : "no hexadecimal ID in \"%.*s\".",
+                  SHOWN_VALUE_LENGTH, value);
     return RefuseLine(in, reason);
   }
   if (array == ReaderArray::VendorIDs)

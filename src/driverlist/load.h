@@ -25,6 +25,12 @@
 // which is also the room in ReaderEntry::Name.
 constexpr size_t VALUE_BUFFER_SIZE = NAME_SIZE;
 constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
+// IDs are 16-bit USB IDs; END_MARKER itself would end the table.
+constexpr long MAX_ID = END_MARKER - 1;
+// How much of a refused ID a message shows: its reason has REASON_SIZE room.
+constexpr int SHOWN_VALUE_LENGTH = 64;
+static_assert(SHOWN_VALUE_LENGTH + sizeof "ID out of range (0 to 0xfffe): \"\"." <
+              REASON_SIZE);
 
 // Reads `array` from `in` into `table`, from its key line through its
 // "</array>" line. Returns 0 with the number of elements in *count; -1 with
