@@ -31,13 +31,13 @@ ReaderEntry Table[READER_SLOTS];
 // At exit: a run leaves no folder behind.
 void RemoveTheFolder() { RemoveFolder(Folder); }
 
-#define REQUIRE(condition)                                              \
-  do {                                                                  \
-    if (!(condition)) {                                                 \
+#define REQUIRE(condition)                                             \
+  do {                                                                 \
+    if (!(condition)) {                                                \
       std::fprintf(stderr, "broken promise: %s (%s:%d)\n", #condition, \
-                   __FILE__, __LINE__);                                 \
-      std::abort();                                                     \
-    }                                                                   \
+                   __FILE__, __LINE__);                                \
+      std::abort();                                                    \
+    }                                                                  \
   } while (0)
 
 void SetUp() {
@@ -58,7 +58,8 @@ void SetUp() {
 
 void Reset(const uint8_t* data, size_t size) {
   REQUIRE(EmptyFolder(Folder));
-  REQUIRE(WriteFile(Path, std::string(reinterpret_cast<const char*>(data), size)));
+  REQUIRE(
+      WriteFile(Path, std::string(reinterpret_cast<const char*>(data), size)));
 }
 
 // The lines a rewrite keeps as they were: all but those after a key line up
@@ -96,8 +97,8 @@ bool SameReader(const ReaderEntry& a, const ReaderEntry& b) {
   return a.PID == b.PID && a.VID == b.VID && std::strcmp(a.Name, b.Name) == 0;
 }
 
-void CheckRewrite(const std::string& old, const ReaderEntry* loaded,
-                  size_t n, int appended) {
+void CheckRewrite(const std::string& old, const ReaderEntry* loaded, size_t n,
+                  int appended) {
   static ReaderEntry reloaded[READER_SLOTS];
   ResetReaderTable(reloaded, READER_SLOTS);
   REQUIRE(FillExistingReaders(Path.c_str(), reloaded) == 0);

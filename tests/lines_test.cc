@@ -1,9 +1,10 @@
+#include "driverlist/lines.h"
+
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "driverlist/lines.h"
 #include "test_util.h"
 
 namespace {
@@ -26,15 +27,22 @@ std::vector<LineCase> LineCases() {
       {"LastLineWithoutLf", "a\nlast", {"a", "last"}, ""},
       {"LongestLineFits", longest + "\n", {longest}, ""},
       {"CrDoesNotCountTowardsTheLimit", longest + "\r\n", {longest}, ""},
-      {"OneByteTooLongIsRefused", "ok\n" + longest + "y\n", {"ok"},
+      {"OneByteTooLongIsRefused",
+       "ok\n" + longest + "y\n",
+       {"ok"},
        "{path}, line 2: line longer than 16383 bytes.\n"},
-      {"LongerThanTheReadBlock", "ok\n" + std::string(READ_BLOCK_SIZE * 2, 'z'),
-       {"ok"}, "{path}, line 2: line longer than 16383 bytes.\n"},
+      {"LongerThanTheReadBlock",
+       "ok\n" + std::string(READ_BLOCK_SIZE * 2, 'z'),
+       {"ok"},
+       "{path}, line 2: line longer than 16383 bytes.\n"},
       {"ManyCRsStillFit",
        std::string(READ_BLOCK_SIZE, '\r') + longest + "\r\nnext",
-       {longest, "next"}, ""},
+       {longest, "next"},
+       ""},
       {"LongestLastLineWithoutLf", "a\n" + longest, {"a", longest}, ""},
-      {"NulIsRefused", std::string("a\nb\0c\n", 6), {"a"},
+      {"NulIsRefused",
+       std::string("a\nb\0c\n", 6),
+       {"a"},
        "{path}, line 2: line holds a NUL byte.\n"},
       {"EmptyFile", "", {}, ""},
   };

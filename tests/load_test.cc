@@ -1,3 +1,5 @@
+#include "driverlist/load.h"
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "driverlist/load.h"
 #include "driverlist/lock.h"
 #include "test_util.h"
 
@@ -53,52 +54,70 @@ std::vector<LoadCase> AcceptedCases() {
     crlf.insert(at, "\r");
   return {
       {"EmptyArrays", Doc("", "", ""), {}, ""},
-      {"OneReader", Doc(El("0x2e5b"), El("0x0341"), El("HALVO MERIDOX KEY 341")),
-       {{0x0341, 0x2e5b, "HALVO MERIDOX KEY 341"}}, ""},
+      {"OneReader",
+       Doc(El("0x2e5b"), El("0x0341"), El("HALVO MERIDOX KEY 341")),
+       {{0x0341, 0x2e5b, "HALVO MERIDOX KEY 341"}},
+       ""},
       {"CrLfLoadsLikeLf", crlf, {{0x0090, 0x072f, "Korvane A"}}, ""},
       {"HexInEveryForm",
        Doc(Els({"0x4E1", "4e1", "0x4e1", " 0X4e1 ", "+4E1"}),
            Els({"0", "1", "0xfffe", "00000041", "41zz"}),
            Els({"a", "b", "c", "d", "e"})),
-       {{0, 0x4e1, "a"}, {1, 0x4e1, "b"}, {0xfffe, 0x4e1, "c"},
-        {0x41, 0x4e1, "d"}, {0x41, 0x4e1, "e"}},
+       {{0, 0x4e1, "a"},
+        {1, 0x4e1, "b"},
+        {0xfffe, 0x4e1, "c"},
+        {0x41, 0x4e1, "d"},
+        {0x41, 0x4e1, "e"}},
        ""},
       {"IndentationAndTextAfterTheElement",
        Doc("<string>0x1</string> trailing\n", "   <string>0x2</string>x\n",
            "\t \t<string> Spaced  Name </string><!-- c -->\n"),
-       {{2, 1, " Spaced  Name "}}, ""},
-      {"EntitiesStayUndecoded", Doc(El("1"), El("2"), El("Vasquez &amp; Reed")),
-       {{2, 1, "Vasquez &amp; Reed"}}, ""},
+       {{2, 1, " Spaced  Name "}},
+       ""},
+      {"EntitiesStayUndecoded",
+       Doc(El("1"), El("2"), El("Vasquez &amp; Reed")),
+       {{2, 1, "Vasquez &amp; Reed"}},
+       ""},
       {"UnclosedStringAndOtherLinesAreSkipped",
        Doc("\t\t<string>0x9\n\t\t<!-- note -->\n" + El("1"), "\n" + El("2"),
            "\t\t<string>lost\n" + El("N")),
-       {{2, 1, "N"}}, ""},
+       {{2, 1, "N"}},
+       ""},
       {"OnlyTheFirstElementOfALine",
        Doc("<string>1</string><string>7</string>\n", El("2"),
            "<string>A</string><string>B</string>\n"),
-       {{2, 1, "A"}}, ""},
-      {"ClosingTagBeforeTheOpeningOneIsIgnored",
-       Doc("</string><string>1</string>\n", El("2"), El("N")), {{2, 1, "N"}},
+       {{2, 1, "A"}},
        ""},
-      {"LongestValue", Doc(El("1"), El("2"), El(std::string(255, 'n'))),
-       {{2, 1, std::string(255, 'n')}}, ""},
-      {"LastLineWithoutLf", Doc(El("1"), El("2"), El("N"), "</dict>\n</plist>"),
-       {{2, 1, "N"}}, ""},
+      {"ClosingTagBeforeTheOpeningOneIsIgnored",
+       Doc("</string><string>1</string>\n", El("2"), El("N")),
+       {{2, 1, "N"}},
+       ""},
+      {"LongestValue",
+       Doc(El("1"), El("2"), El(std::string(255, 'n'))),
+       {{2, 1, std::string(255, 'n')}},
+       ""},
+      {"LastLineWithoutLf",
+       Doc(El("1"), El("2"), El("N"), "</dict>\n</plist>"),
+       {{2, 1, "N"}},
+       ""},
       {"LongFileWhoseLastLineHasNoLf",
        Doc(El("1"), El("2"), El("N"),
            Repeat("<!-- a comment line after the arrays -->\n", 4000) +
                "<key>ifdCapabilities</key>\n</plist>"),
-       {{2, 1, "N"}}, ""},
+       {{2, 1, "N"}},
+       ""},
       {"KeyLineWithTextAfterTheKey",
        HEAD + "<key>ifdVendorID</key> <!-- note -->\n<array>\n" + El("1") +
            "</array>\n" + Array("ifdProductID", El("2")) +
            Array("ifdFriendlyName", El("N")) + TAIL,
-       {{2, 1, "N"}}, ""},
+       {{2, 1, "N"}},
+       ""},
       {"LinesBetweenKeyAndArray",
        HEAD + "<key>ifdVendorID</key>\n<!-- vendor IDs -->\n\n<array>\n" +
            El("1") + "</array>\n" + Array("ifdProductID", El("2")) +
            Array("ifdFriendlyName", El("N")) + TAIL,
-       {{2, 1, "N"}}, ""},
+       {{2, 1, "N"}},
+       ""},
   };
 }
 
@@ -111,7 +130,9 @@ std::vector<LoadCase> RefusedCases() {
   const std::string steps_names =
       "ReadPListArray returned an error during reading Names.\n";
   return {
-      {"NoVendorKey", HEAD + TAIL, {},
+      {"NoVendorKey",
+       HEAD + TAIL,
+       {},
        "{path}: \"<key>ifdVendorID</key>\" not found.\n" + steps_vids},
       {"KeysOutOfOrder",
        HEAD + Array("ifdProductID", ok) + Array("ifdVendorID", ok) +
@@ -121,8 +142,8 @@ std::vector<LoadCase> RefusedCases() {
        "\"<key>ifdVendorID</key>\".\n" +
            steps_vids},
       {"SelfClosingArray",
-       HEAD + "<key>ifdVendorID</key>\n<array/>\n" +
-           Array("ifdProductID", ok) + Array("ifdFriendlyName", ok) + TAIL,
+       HEAD + "<key>ifdVendorID</key>\n<array/>\n" + Array("ifdProductID", ok) +
+           Array("ifdFriendlyName", ok) + TAIL,
        {},
        "{path}, line 5: the array of \"<key>ifdVendorID</key>\" does not open "
        "with \"<array>\".\n" +
@@ -145,7 +166,8 @@ std::vector<LoadCase> RefusedCases() {
        HEAD + Array("ifdVendorID", ok) + Array("ifdProductID", ok) +
            "<key>ifdFriendlyName</key>\n" + TAIL,
        {},
-       "{path}: the \"<array>\" of \"<key>ifdFriendlyName</key>\" not found.\n" +
+       "{path}: the \"<array>\" of \"<key>ifdFriendlyName</key>\" not "
+       "found.\n" +
            steps_names},
       {"ArrayOpenAtTheEnd",
        HEAD + Array("ifdVendorID", ok) + Array("ifdProductID", ok) +
@@ -168,7 +190,8 @@ std::vector<LoadCase> RefusedCases() {
        "{path}, line 10: \"</array>\" must stand on a line of its own.\n" +
            steps_pids},
       {"OneLineArray",
-       HEAD + "<key>ifdVendorID</key>\n<array></array>\n" + TAIL, {},
+       HEAD + "<key>ifdVendorID</key>\n<array></array>\n" + TAIL,
+       {},
        "{path}, line 5: \"<array>\" must stand on a line of its own.\n" +
            steps_vids},
       {"KeyInsideAnArray",
@@ -179,7 +202,8 @@ std::vector<LoadCase> RefusedCases() {
        "\"<key>ifdVendorID</key>\".\n" +
            steps_vids},
       {"NestedArray",
-       HEAD + "<key>ifdVendorID</key>\n<array>\n<array>\n" + TAIL, {},
+       HEAD + "<key>ifdVendorID</key>\n<array>\n<array>\n" + TAIL,
+       {},
        "{path}, line 6: array tag inside the array of "
        "\"<key>ifdVendorID</key>\".\n" +
            steps_vids},
@@ -188,36 +212,58 @@ std::vector<LoadCase> RefusedCases() {
        {},
        "{path}, line 16: \"<key>ifdVendorID</key>\" stands again after the "
        "reader arrays.\n"},
-      {"ArraysOfDifferentLengths", Doc(ok + ok, ok, ok), {},
+      {"ArraysOfDifferentLengths",
+       Doc(ok + ok, ok, ok),
+       {},
        "{path}: the reader arrays differ in length (2 vendor IDs, 1 product "
        "IDs, 1 names).\n"},
-      {"IdWithoutHexDigits", Doc(El("none"), ok, ok), {},
+      {"IdWithoutHexDigits",
+       Doc(El("none"), ok, ok),
+       {},
        "{path}, line 6: no hexadecimal ID in \"none\".\n" + steps_vids},
-      {"EmptyId", Doc(ok, El(""), ok), {},
+      {"EmptyId",
+       Doc(ok, El(""), ok),
+       {},
        "{path}, line 10: no hexadecimal ID in \"\".\n" + steps_pids},
-      {"EndMarkerAsId", Doc(ok, El("0xFFFF"), ok), {},
+      {"EndMarkerAsId",
+       Doc(ok, El("0xFFFF"), ok),
+       {},
        "{path}, line 10: ID out of range (0 to 0xfffe): \"0xFFFF\".\n" +
            steps_pids},
-      {"IdPastSixteenBits", Doc(El("0x10000"), ok, ok), {},
+      {"IdPastSixteenBits",
+       Doc(El("0x10000"), ok, ok),
+       {},
        "{path}, line 6: ID out of range (0 to 0xfffe): \"0x10000\".\n" +
            steps_vids},
-      {"IdOneDigitPastTheLargest", Doc(El("0xfffe0"), ok, ok), {},
+      {"IdOneDigitPastTheLargest",
+       Doc(El("0xfffe0"), ok, ok),
+       {},
        "{path}, line 6: ID out of range (0 to 0xfffe): \"0xfffe0\".\n" +
            steps_vids},
-      {"NegativeId", Doc(El("-1"), ok, ok), {},
+      {"NegativeId",
+       Doc(El("-1"), ok, ok),
+       {},
        "{path}, line 6: ID out of range (0 to 0xfffe): \"-1\".\n" + steps_vids},
-      {"ValueTooLong", Doc(ok, ok, El(std::string(256, 'n'))), {},
+      {"ValueTooLong",
+       Doc(ok, ok, El(std::string(256, 'n'))),
+       {},
        "{path}, line 14: element value longer than 255 bytes.\n" + steps_names},
       {"LineTooLongBeforeTheKeys",
-       HEAD + "<!--" + std::string(MAX_LINE_LENGTH, '-') + "-->\n" + TAIL, {},
+       HEAD + "<!--" + std::string(MAX_LINE_LENGTH, '-') + "-->\n" + TAIL,
+       {},
        "{path}, line 4: line longer than 16383 bytes.\n" + steps_vids},
       {"LineTooLongAfterTheArrays",
-       Doc(ok, ok, ok, std::string(LINE_BUFFER_SIZE, ' ') + "\n"), {},
+       Doc(ok, ok, ok, std::string(LINE_BUFFER_SIZE, ' ') + "\n"),
+       {},
        "{path}, line 16: line longer than 16383 bytes.\n"},
       {"MoreReadersThanTheTableHolds",
-       Doc(Repeat(ok, MAX_READERS + 1), "", ""), {},
-       "{path}, line 1029: more than 1023 readers in one array.\n" + steps_vids},
-      {"NulByte", Doc(ok, ok, El(std::string("a\0b", 3))), {},
+       Doc(Repeat(ok, MAX_READERS + 1), "", ""),
+       {},
+       "{path}, line 1029: more than 1023 readers in one array.\n" +
+           steps_vids},
+      {"NulByte",
+       Doc(ok, ok, El(std::string("a\0b", 3))),
+       {},
        "{path}, line 14: line holds a NUL byte.\n" + steps_names},
   };
 }
@@ -253,8 +299,9 @@ INSTANTIATE_TEST_SUITE_P(Refused, LoadTest, testing::ValuesIn(RefusedCases()),
                          [](const auto& info) { return info.param.name; });
 
 TEST(LoadTest, FullTableKeepsItsEndEntry) {
-  DriverListFolder file(Doc(Repeat(El("1"), MAX_READERS), Repeat(El("2"), MAX_READERS),
-                    Repeat(El("N"), MAX_READERS)));
+  DriverListFolder file(Doc(Repeat(El("1"), MAX_READERS),
+                            Repeat(El("2"), MAX_READERS),
+                            Repeat(El("N"), MAX_READERS)));
   static ReaderEntry table[READER_SLOTS];
   ResetReaderTable(table, READER_SLOTS);
   ASSERT_EQ(FillExistingReaders(file.path().c_str(), table), 0);
@@ -275,8 +322,12 @@ TEST(ManPageTest, StatesTheLimitsOfTheCode) {
   std::string page = Slurp(HALVO_MAN_PAGE);
   for (char& c : page) c = c == '\n' ? ' ' : c;
   const auto dec = [](long v) { return std::to_string(v); };
-  const std::string max_id = "0x" + (std::stringstream() << std::hex << MAX_ID).str();
-  const struct { const char *before, *after; std::string value; } rows[] = {
+  const std::string max_id =
+      "0x" + (std::stringstream() << std::hex << MAX_ID).str();
+  const struct {
+    const char *before, *after;
+    std::string value;
+  } rows[] = {
       {"at most ", " allowed", dec(MAX_PATH_LENGTH)},
       {"longer than ", " bytes;", dec(PATH_BUFFER_SIZE - 1)},
       {"line longer than ", " bytes", dec(MAX_LINE_LENGTH)},
@@ -299,9 +350,11 @@ TEST(ManPageTest, StatesTheLimitsOfTheCode) {
       size_t from = at + std::strlen(row.before);
       size_t end = std::min(page.find_first_not_of("0123456789abcdefx", from),
                             page.size());
-      if (end == from || page.compare(end, std::strlen(row.after), row.after) != 0)
+      if (end == from ||
+          page.compare(end, std::strlen(row.after), row.after) != 0)
         continue;
-      EXPECT_EQ(page.substr(from, end - from), row.value) << row.before << row.after;
+      EXPECT_EQ(page.substr(from, end - from), row.value)
+          << row.before << row.after;
       seen++;
     }
     EXPECT_GT(seen, 0) << row.before << row.value << row.after;

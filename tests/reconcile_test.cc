@@ -1,7 +1,8 @@
+#include "reconcile/reconcile.h"
+
 #include <string>
 #include <vector>
 
-#include "reconcile/reconcile.h"
 #include "test_util.h"
 
 namespace {
@@ -48,38 +49,53 @@ std::vector<ReconcileCase> Cases() {
   row1_first_wrong.push_back(row1);
   return {
       {"AllPresent", AllTwelve(), "", 0, {}},
-      {"NonePresent", {{0x0090, 0x072f, "Korvane A"}}, ALL_MISSING, 12,
+      {"NonePresent",
+       {{0x0090, 0x072f, "Korvane A"}},
+       ALL_MISSING,
+       12,
        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
-      {"WrongNameShowsTheAlternative", AllTwelve(1, "Reader X"),
+      {"WrongNameShowsTheAlternative",
+       AllTwelve(1, "Reader X"),
        "Name mismatch: 0x0352 - 0x2e5b - 'HALVO MERIDOX KEY 540' or 'KY540' "
        "to 'Reader X'\n",
-       0, {}},
-      {"WrongNameShowsAnEmptyAlternative", AllTwelve(0, "Reader X"),
+       0,
+       {}},
+      {"WrongNameShowsAnEmptyAlternative",
+       AllTwelve(0, "Reader X"),
        "Name mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' or '' to "
        "'Reader X'\n",
-       0, {}},
+       0,
+       {}},
       {"AlternativeNameAccepted", AllTwelve(1, "KY540"), "", 0, {}},
       {"EmptyNameMatchesAnEmptyAlternative", AllTwelve(0, ""), "", 0, {}},
-      {"CaseOfTheMakerWordMatters", AllTwelve(11, "HALVO MERIDOX 680"),
+      {"CaseOfTheMakerWordMatters",
+       AllTwelve(11, "HALVO MERIDOX 680"),
        "Name mismatch: 0x0680 - 0x2e5b - 'Halvo MERIDOX 680' or '' to 'HALVO "
        "MERIDOX 680'\n",
-       0, {}},
+       0,
+       {}},
       {"SameProductIdUnderAnotherVendorIsMissing",
        [] {
          auto v = AllButRow1();
          v.push_back({0x0341, 0x072f, "HALVO MERIDOX KEY 341"});
          return v;
        }(),
-       "Missing Reader: 0x0341 - 0x2e5b - HALVO MERIDOX KEY 341\n", 1, {0}},
-      {"OnlyTheFirstOfTwoEntriesCounts", row1_first_wrong,
+       "Missing Reader: 0x0341 - 0x2e5b - HALVO MERIDOX KEY 341\n",
+       1,
+       {0}},
+      {"OnlyTheFirstOfTwoEntriesCounts",
+       row1_first_wrong,
        "Name mismatch: 0x0341 - 0x2e5b - 'HALVO MERIDOX KEY 341' or '' to "
        "'Wrong'\n",
-       0, {}},
-      {"MismatchAndMissingTogether", AllButRow1(AllTwelve(2, "Other")),
+       0,
+       {}},
+      {"MismatchAndMissingTogether",
+       AllButRow1(AllTwelve(2, "Other")),
        "Missing Reader: 0x0341 - 0x2e5b - HALVO MERIDOX KEY 341\n"
        "Name mismatch: 0x0357 - 0x2e5b - 'HALVO MERIDOX KEY 540' or 'KY540' "
        "to 'Other'\n",
-       1, {0}},
+       1,
+       {0}},
   };
 }
 
@@ -142,7 +158,8 @@ TEST_P(CapacityTest, ReportsEveryReaderAndNeverWritesPastTheTable) {
   int left_out = -1;
   int result = UpdateHalvoReaderToExisting(table, HalvoReaders, &left_out);
   std::string printed = EndCapture();
-  const std::string last = "Missing Reader: 0x0680 - 0x2e5b - Halvo MERIDOX 680\n";
+  const std::string last =
+      "Missing Reader: 0x0680 - 0x2e5b - Halvo MERIDOX 680\n";
   EXPECT_EQ(result, 12);
   EXPECT_EQ(left_out, c.left_out);
   EXPECT_EQ(printed.substr(printed.size() - last.size()), last);

@@ -1,5 +1,7 @@
 // The install's safety nets, driven directly: a file that changes after it
 // was loaded, and a rewrite that would not load back as the table.
+#include "driverlist/replace.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "driverlist/load.h"
-#include "driverlist/replace.h"
 #include "test_util.h"
 
 namespace {
@@ -25,9 +26,8 @@ const char* const SMALL =
     "</array>\n</dict>\n</plist>\n";
 
 // SMALL with a NUL in its last line: the same size, refused by the loader.
-const std::string NUL_AFTER_THE_ARRAYS =
-    std::string(SMALL).replace(std::string(SMALL).rfind("plist"), 1,
-                               std::string(1, '\0'));
+const std::string NUL_AFTER_THE_ARRAYS = std::string(SMALL).replace(
+    std::string(SMALL).rfind("plist"), 1, std::string(1, '\0'));
 
 void Overwrite(const std::string& path, const std::string& content) {
   ASSERT_TRUE(WriteFile(path, content));
@@ -40,8 +40,8 @@ void EditKeepingTimes(const std::string& path, time_t later) {
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   Overwrite(path, NUL_AFTER_THE_ARRAYS);
-  const timespec times[] = {st.st_atim,
-                            later ? timespec{st.st_mtim.tv_sec + later, 0} : st.st_mtim};
+  const timespec times[] = {
+      st.st_atim, later ? timespec{st.st_mtim.tv_sec + later, 0} : st.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
@@ -84,10 +84,12 @@ std::vector<SafetyCase> Cases() {
        [=](const std::string& p, ReaderEntry*) { Overwrite(p, edited); },
        edited, "{path} changed since it was loaded; it was left as it is.\n"},
       {"ReplacedByAnotherFile",
-       [](const std::string& p, ReaderEntry*) { Replace(p, SMALL); },
-       SMALL, "{path} changed since it was loaded; it was left as it is.\n"},
+       [](const std::string& p, ReaderEntry*) { Replace(p, SMALL); }, SMALL,
+       "{path} changed since it was loaded; it was left as it is.\n"},
       {"ReplacedByAFileThatDoesNotLoad",
-       [](const std::string& p, ReaderEntry*) { Replace(p, NUL_AFTER_THE_ARRAYS); },
+       [](const std::string& p, ReaderEntry*) {
+         Replace(p, NUL_AFTER_THE_ARRAYS);
+       },
        NUL_AFTER_THE_ARRAYS,
        "{path} changed since it was loaded; it was left as it is.\n"},
       {"ChangedOnceTheBackupIsLinked",
@@ -96,24 +98,25 @@ std::vector<SafetyCase> Cases() {
        },
        edited, "{path} changed since it was loaded; it was left as it is.\n"},
       {"EditedInPlaceWithSizeAndTimesPutBack",
-       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 0); }, NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
+       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 0); },
+       NUL_AFTER_THE_ARRAYS, "{path}, line 16: line holds a NUL byte.\n"},
       {"EditedInPlaceToTheSameSize",
-       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 1); }, NUL_AFTER_THE_ARRAYS,
+       [](const std::string& p, ReaderEntry*) { EditKeepingTimes(p, 1); },
+       NUL_AFTER_THE_ARRAYS,
        "{path} changed since it was loaded; it was left as it is.\n"},
       {"RemovedOnceTheBackupIsLinked",
        [](const std::string& p, ReaderEntry*) {
          AfterLink = [=] { unlink(p.c_str()); };
        },
        "<missing>", "Could not look at {path}: No such file or directory\n"},
-      {"Removed",
-       [](const std::string& p, ReaderEntry*) { unlink(p.c_str()); },
-       "<missing>",
-       "Could not look at {path}: No such file or directory\n"},
+      {"Removed", [](const std::string& p, ReaderEntry*) { unlink(p.c_str()); },
+       "<missing>", "Could not look at {path}: No such file or directory\n"},
       {"NameThatDoesNotLoadBack",
        [](const std::string&, ReaderEntry* t) {
          std::strcpy(t[1].Name, "A</string>B");
        },
-       SMALL, "{temp}: the rewritten file does not hold the expected readers.\n"},
+       SMALL,
+       "{temp}: the rewritten file does not hold the expected readers.\n"},
   };
 }
 

@@ -1,11 +1,11 @@
+#include "driverlist/scan.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "driverlist/scan.h"
 
 namespace {
 
@@ -33,7 +33,8 @@ TEST(MeasurePlainRunTest, EveryScanMeasuresTheWholeLinesBeforeAStop) {
         auto data = std::make_unique<char[]>(text.size() + stale);
         std::memset(data.get(), '\n', text.size() + stale);
         std::memcpy(data.get(), text.data(), text.size());
-        for (PlainScan scan : {PlainScan::Bytes, PlainScan::SSE2, PlainScan::AVX2}) {
+        for (PlainScan scan :
+             {PlainScan::Bytes, PlainScan::SSE2, PlainScan::AVX2}) {
           if (UsePlainScan(scan) != 0) continue;
           PlainRunLength got = MeasurePlainRun(data.get(), text.size());
           EXPECT_EQ(std::make_pair(got.bytes, got.lines), want)

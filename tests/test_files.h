@@ -42,7 +42,8 @@ inline void RemoveFolder(const std::string& folder) {
 inline bool WriteFile(const std::string& path, const std::string& content) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
-  bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  bool written =
+      std::fwrite(content.data(), 1, content.size(), f) == content.size();
   return std::fclose(f) == 0 && written;
 }
 
@@ -73,7 +74,8 @@ inline std::string Slurp(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return "<missing>";
   char block[4096];
-  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) s.append(block, n);
+  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+    s.append(block, n);
   std::fclose(f);
   return s;
 }

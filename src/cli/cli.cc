@@ -74,9 +74,10 @@ int RunChosenMode(int RunMode, const FileIdentity& loaded) {
 }  // namespace
 
 void PrintUsage(const char* program) {
-  std::printf("%s -[lic] \n\tOption -i for install\n\tOption -l for list all "
-              "readers\n\tOption -c for check installation\n",
-              program);
+  std::printf(
+      "%s -[lic] \n\tOption -i for install\n\tOption -l for list all "
+      "readers\n\tOption -c for check installation\n",
+      program);
 }
 
 int ListReaders(const ReaderEntry* table) {
@@ -103,14 +104,16 @@ int InstallReaders(ReaderEntry* table, const char* path,
   int left_out = 0;
   int missing = UpdateHalvoReaderToExisting(table, HalvoReaders, &left_out);
   if (missing == 0) {
-    std::printf("Plist file already contains all Halvo readers. Nothing to do.\n");
+    std::printf(
+        "Plist file already contains all Halvo readers. Nothing to do.\n");
     return STATUS_OK;
   }
   if (left_out > 0) {
-    std::printf("The driver list holds %zu readers and this tool at most %zu: "
-                "%d of the missing readers cannot be added; nothing was "
-                "written.\n",
-                held, MAX_READERS, left_out);
+    std::printf(
+        "The driver list holds %zu readers and this tool at most %zu: "
+        "%d of the missing readers cannot be added; nothing was "
+        "written.\n",
+        held, MAX_READERS, left_out);
     return STATUS_FAILED;
   }
   // The file is about to change: say so before any slow disk work.

@@ -48,8 +48,8 @@ int OpenToRead(int dir, const char* name, FileHolder* out, struct stat* st) {
   return f != nullptr ? Adopt(f, out, st) : -1;
 }
 
-int OpenDriverList(int dir, const char* name, const char* path,
-                   FileHolder* out, struct stat* st) {
+int OpenDriverList(int dir, const char* name, const char* path, FileHolder* out,
+                   struct stat* st) {
   FILE* f = OpenStream(dir, name);
   if (f == nullptr) {
     std::printf("File could not be opened %s\n", path);

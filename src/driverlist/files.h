@@ -43,14 +43,14 @@ struct FileHolder {
 };
 
 // Opens `name`, relative to the folder open as `dir` (or AT_FDCWD), for
-// reading into *out (which must hold no file), with its details in *st. Returns 0, or -1 with errno
-// set and nothing open; prints nothing.
+// reading into *out (which must hold no file), with its details in *st. Returns
+// 0, or -1 with errno set and nothing open; prints nothing.
 int OpenToRead(int dir, const char* name, FileHolder* out, struct stat* st);
 
 // OpenToRead for a driver list file, named `path` in messages: when it
 // cannot be opened, prints "File could not be opened PATH"; when it cannot
 // be looked at, "Could not look at PATH: REASON". Returns 0 or -1.
-int OpenDriverList(int dir, const char* name, const char* path,
-                   FileHolder* out, struct stat* st);
+int OpenDriverList(int dir, const char* name, const char* path, FileHolder* out,
+                   struct stat* st);
 
 #endif  // HALVO_DRIVERLIST_FILES_H_

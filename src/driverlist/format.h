@@ -23,10 +23,12 @@ inline constexpr char PLIST_EOString_Marker[] = "</string>";
 inline constexpr std::string_view KEY_PREFIX = "<key>ifd";
 inline constexpr std::string_view ARRAY_OPEN_PREFIX = "<array";
 inline constexpr std::string_view ARRAY_CLOSE_PREFIX = "</array";
-static_assert(std::string_view(PLIST_Array_Marker).starts_with(ARRAY_OPEN_PREFIX) &&
-              sizeof PLIST_Array_Marker == ARRAY_OPEN_PREFIX.size() + 2);
-static_assert(std::string_view(PLIST_EOArray_Marker).starts_with(ARRAY_CLOSE_PREFIX) &&
-              sizeof PLIST_EOArray_Marker == ARRAY_CLOSE_PREFIX.size() + 2);
+static_assert(
+    std::string_view(PLIST_Array_Marker).starts_with(ARRAY_OPEN_PREFIX) &&
+    sizeof PLIST_Array_Marker == ARRAY_OPEN_PREFIX.size() + 2);
+static_assert(
+    std::string_view(PLIST_EOArray_Marker).starts_with(ARRAY_CLOSE_PREFIX) &&
+    sizeof PLIST_EOArray_Marker == ARRAY_CLOSE_PREFIX.size() + 2);
 
 // The longest line the tool takes, CRs aside; the line buffer holds it and
 // its terminating zero.
@@ -35,9 +37,9 @@ constexpr size_t MAX_LINE_LENGTH = LINE_BUFFER_SIZE - 1;
 
 // Which marker texts a line holds, as bits: LineMarks() finds them all in
 // one pass over the line's '<' characters.
-constexpr unsigned MARK_KEY_VID = 1u << 0;      // PLIST_VID_Marker
-constexpr unsigned MARK_KEY_PID = 1u << 1;      // PLIST_PID_Marker
-constexpr unsigned MARK_KEY_NAME = 1u << 2;     // PLIST_Name_Marker
+constexpr unsigned MARK_KEY_VID = 1u << 0;   // PLIST_VID_Marker
+constexpr unsigned MARK_KEY_PID = 1u << 1;   // PLIST_PID_Marker
+constexpr unsigned MARK_KEY_NAME = 1u << 2;  // PLIST_Name_Marker
 constexpr unsigned MARK_KEYS = MARK_KEY_VID | MARK_KEY_PID | MARK_KEY_NAME;
 constexpr unsigned MARK_ARRAY_OPEN = 1u << 3;   // "<array>"
 constexpr unsigned MARK_ARRAY_CLOSE = 1u << 4;  // "</array>"
@@ -75,7 +77,8 @@ constexpr bool ArrayTableInOrder() {
       return false;
   return true;
 }
-static_assert(ArrayTableInOrder(), "indexed by ReaderArray; keys share KEY_PREFIX");
+static_assert(ArrayTableInOrder(),
+              "indexed by ReaderArray; keys share KEY_PREFIX");
 
 // The array whose key is the first among `marks`, or nullptr for none.
 constexpr const ReaderArrayInfo* KeyArray(unsigned marks) {

@@ -15,9 +15,8 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b, bool unchanged) {
   if (a.dev != b.dev || a.ino != b.ino) return false;
-  return !unchanged ||
-         (a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
-          a.mtime.tv_nsec == b.mtime.tv_nsec);
+  return !unchanged || (a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
+                        a.mtime.tv_nsec == b.mtime.tv_nsec);
 }
 
 int IdentityAt(int dir, const char* name, FileIdentity* id) {

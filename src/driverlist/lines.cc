@@ -39,7 +39,8 @@ int Refill(LineSource* in) {
   std::memmove(in->block, in->block + in->pos, keep);
   in->pos = 0;
   in->len = keep;
-  size_t got = std::fread(in->block + keep, 1, READ_BLOCK_SIZE - keep, in->file);
+  size_t got =
+      std::fread(in->block + keep, 1, READ_BLOCK_SIZE - keep, in->file);
   in->len += got;
   if (got > 0) return 0;
   if (std::ferror(in->file)) {
@@ -138,9 +139,11 @@ unsigned LineMarks(const char* line) {
       for (const ReaderArrayInfo& info : READER_ARRAYS)
         if (StartsWith(p, info.key)) marks |= info.mark;
     } else if (StartsWith(p, ARRAY_OPEN_PREFIX)) {
-      marks |= p[ARRAY_OPEN_PREFIX.size()] == '>' ? MARK_ARRAY_OPEN : MARK_ARRAY_OTHER;
+      marks |= p[ARRAY_OPEN_PREFIX.size()] == '>' ? MARK_ARRAY_OPEN
+                                                  : MARK_ARRAY_OTHER;
     } else if (StartsWith(p, ARRAY_CLOSE_PREFIX)) {
-      marks |= p[ARRAY_CLOSE_PREFIX.size()] == '>' ? MARK_ARRAY_CLOSE : MARK_ARRAY_OTHER;
+      marks |= p[ARRAY_CLOSE_PREFIX.size()] == '>' ? MARK_ARRAY_CLOSE
+                                                   : MARK_ARRAY_OTHER;
     }
   }
   return marks;

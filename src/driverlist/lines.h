@@ -25,11 +25,11 @@ constexpr size_t REASON_SIZE = 160;
 // 128 KiB: give it static storage.
 struct LineSource {
   FILE* file = nullptr;
-  const char* path = "";     // named in messages
-  long line_number = 0;      // of the line last returned
-  bool failed = false;       // a read failed or a line was refused
-  bool at_end = false;       // the file has no more bytes to read
-  size_t pos = 0, len = 0;   // unread part of `block`
+  const char* path = "";            // named in messages
+  long line_number = 0;             // of the line last returned
+  bool failed = false;              // a read failed or a line was refused
+  bool at_end = false;              // the file has no more bytes to read
+  size_t pos = 0, len = 0;          // unread part of `block`
   char block[READ_BLOCK_SIZE + 1];  // + the zero after a last line
 };
 

@@ -95,8 +95,8 @@ int ParseID(const char* text, long* value, bool* has_digits) {
 }
 
 // Stores the value of one element line in entry i of `table`.
-int StoreValue(ReaderArray array, const char* value, size_t i,
-               LineSource* in, ReaderEntry* table) {
+int StoreValue(ReaderArray array, const char* value, size_t i, LineSource* in,
+               ReaderEntry* table) {
   if (array == ReaderArray::Names) {
     std::memcpy(table[i].Name, value, std::strlen(value) + 1);
     return 0;
@@ -142,8 +142,8 @@ int ReadArrayLine(ReaderArray array, const char* line, LineSource* in,
   if (close == nullptr) return 0;
   size_t n = static_cast<size_t>(close - value);
   if (n > MAX_VALUE_LENGTH) {
-    std::snprintf(reason, sizeof reason,
-                  "element value longer than %zu bytes.", MAX_VALUE_LENGTH);
+    std::snprintf(reason, sizeof reason, "element value longer than %zu bytes.",
+                  MAX_VALUE_LENGTH);
     return RefuseLine(in, reason);
   }
   if (*count == MAX_READERS) {
@@ -204,8 +204,9 @@ int ReadPListArray(ReaderArray array, LineSource* in, ReaderEntry* table,
     if (done != 0) return done > 0 ? 0 : -1;
   }
   if (!in->failed)
-    std::printf("%s: the array of \"%s\" is still open at the end of the file.\n",
-                in->path, key);
+    std::printf(
+        "%s: the array of \"%s\" is still open at the end of the file.\n",
+        in->path, key);
   return -1;
 }
 
@@ -226,9 +227,10 @@ int ReadReaderArrays(FILE* file, const char* path, ReaderEntry* table) {
   size_t pids = counts[static_cast<size_t>(ReaderArray::ProductIDs)];
   size_t names = counts[static_cast<size_t>(ReaderArray::Names)];
   if (vids != pids || pids != names) {
-    std::printf("%s: the reader arrays differ in length (%zu vendor IDs, "
-                "%zu product IDs, %zu names).\n",
-                path, vids, pids, names);
+    std::printf(
+        "%s: the reader arrays differ in length (%zu vendor IDs, "
+        "%zu product IDs, %zu names).\n",
+        path, vids, pids, names);
     return -1;
   }
   return 0;

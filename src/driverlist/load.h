@@ -29,7 +29,8 @@ constexpr size_t MAX_VALUE_LENGTH = VALUE_BUFFER_SIZE - 1;
 constexpr long MAX_ID = END_MARKER - 1;
 // How much of a refused ID a message shows: its reason has REASON_SIZE room.
 constexpr int SHOWN_VALUE_LENGTH = 64;
-static_assert(SHOWN_VALUE_LENGTH + sizeof "ID out of range (0 to 0xfffe): \"\"." <
+static_assert(SHOWN_VALUE_LENGTH +
+                  sizeof "ID out of range (0 to 0xfffe): \"\"." <
               REASON_SIZE);
 
 // Reads `array` from `in` into `table`, from its key line through its

@@ -42,9 +42,10 @@ int WaitForLock(int fd, long* attempts) {
 }
 
 int GiveUp(const char* path) {
-  std::printf("%s: another install still holds the file after %ld seconds; "
-              "nothing was written.\n",
-              path, LOCK_WAIT_SECONDS);
+  std::printf(
+      "%s: another install still holds the file after %ld seconds; "
+      "nothing was written.\n",
+      path, LOCK_WAIT_SECONDS);
   return -1;
 }
 

@@ -54,7 +54,8 @@ int OpenTargetFolder(const char* target, TargetFolder* folder) {
   else
     slash[slash == folder->path ? 1 : 0] = '\0';
   folder->fd = OpenFolder(folder->path, &folder->read_error);
-  if (folder->fd < 0) return PosixError("Could not open the folder", folder->path);
+  if (folder->fd < 0)
+    return PosixError("Could not open the folder", folder->path);
   return 0;
 }
 
@@ -89,7 +90,8 @@ int CopyBeside(const TargetFolder& folder, FILE* old, const char* target,
   // Whole blocks are written: a stream buffer would only add a copy.
   if (CreateTemp(folder, target, backup, st, nullptr, 0, kept, &out) != 0)
     return -1;
-  if (std::fseek(old, 0, SEEK_SET) != 0) return PosixError("Could not read", target);
+  if (std::fseek(old, 0, SEEK_SET) != 0)
+    return PosixError("Could not read", target);
   static char block[READ_BLOCK_SIZE];
   size_t n;
   while ((n = std::fread(block, 1, sizeof block, old)) > 0)
@@ -106,7 +108,8 @@ int CopyBeside(const TargetFolder& folder, FILE* old, const char* target,
 int PrepareBackup(const TargetFolder& folder, const char* target, FILE* old,
                   const struct stat& st, const char* backup, TempFile* kept) {
   struct stat earlier;
-  if (fstatat(folder.fd, BaseName(backup), &earlier, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (fstatat(folder.fd, BaseName(backup), &earlier, AT_SYMLINK_NOFOLLOW) ==
+      0) {
     if (S_ISDIR(earlier.st_mode)) {
       errno = EISDIR;
       return PosixError("Could not replace the earlier backup", backup);

@@ -8,8 +8,8 @@
 #include "readers/readers.h"
 
 // Rewrites the driver list file at `path` from `table`, keeping the old
-// file at `backup_path`, `path` followed by BACKUP_SUFFIX (temp.h). `loaded` names
-// the file `table` was loaded from: if `path` no longer is that file,
+// file at `backup_path`, `path` followed by BACKUP_SUFFIX (temp.h). `loaded`
+// names the file `table` was loaded from: if `path` no longer is that file,
 // nothing is written. A symbolic link at `path` is followed: its target is
 // rewritten in its own folder and kept at the target's path followed by
 // BACKUP_SUFFIX; the link stays as it is.

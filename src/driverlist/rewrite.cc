@@ -33,7 +33,9 @@ int CopyLine(char* line, size_t length, Output* out) {
 
 int WriteLine(const char* text, Output* out) {
   out->bytes += std::strlen(text) + 1;
-  return fputsL(text, out->file) == 0 ? 0 : PosixError("Could not write", out->path);
+  return fputsL(text, out->file) == 0
+             ? 0
+             : PosixError("Could not write", out->path);
 }
 
 // Writes one generated element line of `array` per reader of `table`.
@@ -81,8 +83,7 @@ int CopyAndGenerate(LineSource* old, Output* out, const ReaderEntry* table) {
       WriterState = nullptr;
       continue;
     }
-    if (WriterState == nullptr && CopyLine(line, length, out) != 0)
-      return -1;
+    if (WriterState == nullptr && CopyLine(line, length, out) != 0) return -1;
   }
   return old->failed ? -1 : 0;
 }

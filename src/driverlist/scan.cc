@@ -37,13 +37,14 @@ bool ProcessorHasAVX2() {
 }
 #endif
 
-
 // True when the '<' at `p` may start a marker the tool looks for; a text
 // cut short by `end` counts, to be safe.
 bool MayStartMarker(const char* p, const char* end) {
   size_t room = static_cast<size_t>(end - p);
-  for (std::string_view start : {KEY_PREFIX, ARRAY_OPEN_PREFIX, ARRAY_CLOSE_PREFIX})
-    if (std::memcmp(p, start.data(), start.size() < room ? start.size() : room) == 0)
+  for (std::string_view start :
+       {KEY_PREFIX, ARRAY_OPEN_PREFIX, ARRAY_CLOSE_PREFIX})
+    if (std::memcmp(p, start.data(),
+                    start.size() < room ? start.size() : room) == 0)
       return true;
   return false;
 }
@@ -85,11 +86,11 @@ constexpr size_t SCAN_STEP = 2 * SSE2_BYTES;  // one AVX2 compare
 
 inline uint32_t StopBitsSSE2(const char* p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i hits = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                   _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()),
-                   _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+  const __m128i hits =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()),
+                                _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
   return static_cast<uint32_t>(_mm_movemask_epi8(hits));
 }
 
@@ -118,8 +119,8 @@ size_t ScanSSE2(const char* data, size_t n, PlainRun* run) {
   size_t i = 0;
   for (; i + SCAN_STEP <= n; i += SCAN_STEP)
     if (!TakeStep(data, i,
-                  StopBitsSSE2(data + i) |
-                      StopBitsSSE2(data + i + SSE2_BYTES) << SSE2_BYTES,
+                  StopBitsSSE2(data + i) | StopBitsSSE2(data + i + SSE2_BYTES)
+                                               << SSE2_BYTES,
                   n, run))
       return n;
   return i;
@@ -174,4 +175,3 @@ int UsePlainScan(PlainScan scan) {
   ChosenScan = scan;
   return 0;
 }
-

@@ -118,9 +118,9 @@ bool Fits(char* out, const char* path, const char* ending) {
   return n >= 0 && static_cast<size_t>(n) < PATH_BUFFER_SIZE;
 }
 
-int CreateTemp(const TargetFolder& folder, const char* target, const char* beside,
-               const struct stat& old, char* buffer, size_t size,
-               TempFile* temp, FileHolder* out) {
+int CreateTemp(const TargetFolder& folder, const char* target,
+               const char* beside, const struct stat& old, char* buffer,
+               size_t size, TempFile* temp, FileHolder* out) {
   int fd = TryTempNames(folder, target, temp, CreateName, nullptr);
   if (fd < 0)
     return PosixError("Could not create a temporary file beside", beside);

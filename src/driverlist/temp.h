@@ -52,12 +52,13 @@ bool Fits(char* out, const char* path, const char* ending);
 // Makes an empty private file beside `target` in `folder`, then gives it
 // the owner, group and mode of `old` as far as this user may: when the old
 // group cannot be kept, the group gets no more than the others' bits, so
-// that no group gains what another group had. It is open for writing in *out through `buffer` (`size` bytes), or
-// unbuffered without one. Returns 0, or -1 with a message naming the step
-// and the temporary file, or `beside` for its creation; *temp removes it.
-int CreateTemp(const TargetFolder& folder, const char* target, const char* beside,
-               const struct stat& old, char* buffer, size_t size,
-               TempFile* temp, FileHolder* out);
+// that no group gains what another group had. It is open for writing in *out
+// through `buffer` (`size` bytes), or unbuffered without one. Returns 0, or -1
+// with a message naming the step and the temporary file, or `beside` for its
+// creation; *temp removes it.
+int CreateTemp(const TargetFolder& folder, const char* target,
+               const char* beside, const struct stat& old, char* buffer,
+               size_t size, TempFile* temp, FileHolder* out);
 
 // Links `target` in `folder` under a temporary name. Returns 0, or -1 with
 // errno set (nothing printed, so the caller may make a copy instead).

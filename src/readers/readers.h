@@ -31,8 +31,8 @@ constexpr size_t MAX_READERS = READER_SLOTS - 1;
 struct ReaderEntry {
   int32_t PID;
   int32_t VID;
-  char Name[NAME_SIZE];        // exactly as between the string tags
-  char AltName[ALT_NAME_SIZE]; // also accepted as correct; often empty
+  char Name[NAME_SIZE];         // exactly as between the string tags
+  char AltName[ALT_NAME_SIZE];  // also accepted as correct; often empty
 };
 
 // The built-in Halvo readers, in the order in which missing ones are
