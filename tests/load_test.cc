@@ -1,7 +1,6 @@
 #include "driverlist/load.h"
 
 #include <algorithm>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -316,49 +315,45 @@ TEST(LoadTest, UnreadableFile) {
   EXPECT_EQ(EndCapture(), "File could not be opened /nonexistent/Info.plist\n");
 }
 
-// Every limit the man page states, where it states it: each text that
-// stands between `before` and `after` there is the limit's value.
+// Every limit the man page states, where it states it: in each text ("@"
+// for the number) that stands in the page, the number is the limit's.
 TEST(ManPageTest, StatesTheLimitsOfTheCode) {
   std::string page = Slurp(HALVO_MAN_PAGE);
-  for (char& c : page) c = c == '\n' ? ' ' : c;
+  std::replace(page.begin(), page.end(), '\n', ' ');
   const auto dec = [](long v) { return std::to_string(v); };
   const std::string max_id =
       "0x" + (std::stringstream() << std::hex << MAX_ID).str();
-  const struct {
-    const char *before, *after;
-    std::string value;
-  } rows[] = {
-      {"at most ", " allowed", dec(MAX_PATH_LENGTH)},
-      {"longer than ", " bytes;", dec(PATH_BUFFER_SIZE - 1)},
-      {"line longer than ", " bytes", dec(MAX_LINE_LENGTH)},
-      {"lines of at most ", " bytes", dec(MAX_LINE_LENGTH)},
-      {"value longer than ", " bytes", dec(MAX_VALUE_LENGTH)},
-      {"values of at most ", " bytes", dec(MAX_VALUE_LENGTH)},
-      {"first ", " bytes", dec(SHOWN_VALUE_LENGTH)},
-      {"more than ", " readers", dec(MAX_READERS)},
-      {"at most ", " readers", dec(MAX_READERS)},
-      {"tool at most ", ":", dec(MAX_READERS)},
-      {"table of ", " (", dec(MAX_READERS)},
-      {" ", " seconds", dec(LOCK_WAIT_SECONDS)},
-      {"0 to ", "", max_id},
-      {"past ", " or", max_id},
+  const std::pair<std::string, std::vector<std::string>> limits[] = {
+      {dec(MAX_PATH_LENGTH), {"at most @ allowed"}},
+      {dec(PATH_BUFFER_SIZE - 1), {"longer than @ bytes;"}},
+      {dec(MAX_LINE_LENGTH),
+       {"line longer than @ bytes", "lines of at most @ bytes"}},
+      {dec(MAX_VALUE_LENGTH),
+       {"value longer than @ bytes", "values of at most @ bytes"}},
+      {dec(SHOWN_VALUE_LENGTH), {"first @ bytes"}},
+      {dec(MAX_READERS),
+       {"more than @ readers", "at most @ readers",
+        "tool at most @:", "table of @ ("}},
+      {dec(LOCK_WAIT_SECONDS), {" @ seconds"}},
+      {max_id, {"0 to @", "past @ or"}},
   };
-  for (const auto& row : rows) {
-    int seen = 0;
-    for (size_t at = page.find(row.before); at != std::string::npos;
-         at = page.find(row.before, at + 1)) {
-      size_t from = at + std::strlen(row.before);
-      size_t end = std::min(page.find_first_not_of("0123456789abcdefx", from),
-                            page.size());
-      if (end == from ||
-          page.compare(end, std::strlen(row.after), row.after) != 0)
-        continue;
-      EXPECT_EQ(page.substr(from, end - from), row.value)
-          << row.before << row.after;
-      seen++;
+  for (const auto& [value, texts] : limits)
+    for (const std::string& text : texts) {
+      const std::string before = text.substr(0, text.find('@'));
+      const std::string after = text.substr(text.find('@') + 1);
+      int seen = 0;
+      for (size_t at = page.find(before); at != std::string::npos;
+           at = page.find(before, at + 1)) {
+        size_t from = at + before.size();
+        size_t end = std::min(page.find_first_not_of("0123456789abcdefx", from),
+                              page.size());
+        if (end == from || page.compare(end, after.size(), after) != 0)
+          continue;
+        EXPECT_EQ(page.substr(from, end - from), value) << text;
+        seen++;
+      }
+      EXPECT_GT(seen, 0) << text << " with " << value;
     }
-    EXPECT_GT(seen, 0) << row.before << row.value << row.after;
-  }
 }
 
 }  // namespace

@@ -11,9 +11,7 @@
 #include "driverlist/temp.h"
 
 // The run modes; a run without arguments installs.
-constexpr int MODE_LIST = 0;
-constexpr int MODE_INSTALL = 1;
-constexpr int MODE_CHECK = 2;
+enum RunModes { MODE_LIST = 0, MODE_INSTALL = 1, MODE_CHECK = 2 };
 
 // Exit statuses.
 constexpr int STATUS_OK = 0;
