@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """The Ansible collection on a fleet: ansible-playbook runs the role over SSH
-on four hosts, each an sshd on its own loopback port in its own throwaway
-overlay of /: Debian with the .deb installed by the role, Fedora-like and
-Arch-like plain lists with the executable copied, and a list the tool
-refuses. A check with diff writes nothing, a run adds the readers (the
+on five hosts, each an sshd on its own loopback port in its own throwaway
+overlay of /: Debian with the .deb installed by the role, once with its
+pcscd and once with pcscd 2 (the package's own driver folder, libccid's
+files untouched), Fedora-like and Arch-like plain lists with the executable
+copied, and a list the tool refuses. A check with diff writes nothing, a run adds the readers (the
 backup the original, pcscd try-restarted once), a second run changes
 nothing, and the refused list fails its host alone, untouched.
 
-Usage: ansible_fleet_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh SOURCE-TREE
+Usage: ansible_fleet_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh SOURCE-TREE PCSC-LITE-DIR
 """
 import json
 import os
+import shutil
 import signal
 import subprocess
 import time
@@ -23,6 +25,7 @@ LIST = "/ifd-ccid.bundle/Contents/Info.plist"
 # list at $2), that list's driver folder if not pcsc-lite's, the role's
 # variable for the tool.
 HOSTS = {"debian": (42201, "true", "", "halvo_readers_package"),
+         "folder": (42205, 'install ../pcscd2 /usr/sbin/pcscd', "", "halvo_readers_package"),
          "fedora": (42202, 'mkdir -p "${2%/*}" && cp "$1" "$2"', "/usr/lib64/pcsc/drivers",
                     "halvo_readers_binary"),
          "arch": (42203, 'rm "$2" && cp "$1" "$2"', "", "halvo_readers_binary"),
@@ -60,6 +63,7 @@ def on(work, name, *command):
 def main():
     tool, sandbox, top = argument(1), argument(2), argument(3)
     real = need(sandbox, "need-root", "driver-list")
+    pcscd2 = need(sandbox, "pcscd2 " + argument(4))
     for command in ("ansible-playbook", "/usr/sbin/sshd", "ssh-keygen", "dpkg-buildpackage"):
         if not subprocess.run(["which", command], capture_output=True).stdout:
             need(sandbox, "skip %s not found (Debian packages ansible-core, openssh-server, "
@@ -75,6 +79,7 @@ def main():
                            check=True)
         driverlists.write_file(work + "/sshd_config", SSHD.format(work))
         driverlists.write_file(work + "/systemctl", SYSTEMCTL)
+        shutil.copy(pcscd2, work + "/pcscd2")
         os.makedirs(work + "/collections/ansible_collections/halvo")
         os.symlink(top + "/packaging/ansible", work + "/collections/ansible_collections/halvo/readers")
         hosts = {name: {"ansible_port": port, "halvo_readers_path": (own or drivers) + LIST,
@@ -100,13 +105,15 @@ def main():
         finally:
             for pid in filter(os.path.exists, pids):
                 os.kill(int(driverlists.read_bytes(pid)), signal.SIGTERM)
-    driverlists.summary("ansible fleet", 4)
+    driverlists.summary("ansible fleet", 5)
 
 
 def fleet(work, tool, lists):
     stats = playbook(work, "--tags", "halvo_readers_install")[1]
     assert all(s["failures"] == s["unreachable"] == 0 for s in stats.values()), stats
     before = {name: on(work, name, "cat", lists[name]) for name in HOSTS}
+    libccid = on(work, "folder", "cat", "/etc/libccid_Info.plist")
+    assert on(work, "folder", "cat", "/var/lib/halvo-readers/pcscd.env"), "not in folder mode"
     for name in HOSTS:  # the package restarted pcscd itself
         on(work, name, "rm", "-f", "/root/restarts.log")
     lacking = ["fedora", "arch"]
@@ -128,7 +135,8 @@ def fleet(work, tool, lists):
     assert module["refused"]["failed"] and module["refused"]["msg"].startswith(
         lists["refused"] + ", line") and module["refused"]["msg"].endswith(
         "\nFillExistingReaders returned an error."), module["refused"]["msg"]
-    assert not module["debian"]["changed"] and stats["debian"]["changed"] == 0, module["debian"]
+    for name in ("debian", "folder"):  # each package already added them
+        assert not module[name]["changed"] and stats[name]["changed"] == 0, module[name]
     for name in HOSTS:
         assert on(work, name, "cat", lists[name]) == before[name], name
         assert not on(work, name, "cat", lists[name] + ".backup", "/root/restarts.log"), name
@@ -143,6 +151,8 @@ def fleet(work, tool, lists):
     module, stats = playbook(work)
     assert [n for n, s in stats.items() if s["changed"] or s["failures"]] == ["refused"], stats
     assert on(work, "refused", "cat", lists["refused"]) == before["refused"]
+    assert on(work, "folder", "cat", "/etc/libccid_Info.plist") == libccid
+    assert on(work, "folder", "dpkg", "--verify", "libccid") == b"", "libccid changed"
 
 
 if __name__ == "__main__":

@@ -16,6 +16,14 @@ install_package() { $pacman -U --nodeps --nodeps halvo-readers.pkg.tar.zst; }
 update_ccid() { $pacman -U ccid-2.pkg.tar.zst; }
 reinstall_ccid() { $pacman -U ccid-2.pkg.tar.zst; }
 remove_package() { $pacman -R halvo-readers; }
-keeps_readers "$list" "$list.backup"
+if [ "$2" = folder ]; then
+  add_driver() { $pacman -U ccid-other.pkg.tar.zst; }
+  remove_driver() { $pacman -R ccid-other; }
+  verify_ccid() { $pacman -Qkk ccid; }
+  ccid_list() { echo "$list"; }
+  keeps_readers_in_folder "$list"
+else
+  keeps_readers "$list" "$list.backup"
+fi
 ! grep -il "error" ./*.log || fail "a hook reported an error"
 echo ok

@@ -19,17 +19,21 @@ cp "$work"/pkg/halvo-readers-*.pkg.tar.zst "$work/root/halvo-readers.pkg.tar.zst
 list=$(bash "$sandbox" ccid-list)
 stand_in_lists "$sandbox" "$ccid"
 cat > "$ccid/PKGBUILD" <<PKGBUILD
-pkgname=ccid pkgver=\$CCID_VERSION pkgrel=1 arch=(any) license=(LGPL-2.1-or-later)
-pkgdesc='Stand-in for the CCID driver package: the driver list alone'
+pkgname=\$CCID_NAME pkgver=\$CCID_VERSION pkgrel=1 arch=(any) license=(LGPL-2.1-or-later)
+pkgdesc='Stand-in for a driver package: the driver list alone'
 source=(v\$CCID_VERSION.plist) sha256sums=(SKIP)
-package() { install -Dm644 v\$CCID_VERSION.plist "\$pkgdir$list"; }
+package() { install -Dm644 v\$CCID_VERSION.plist "\$pkgdir\$CCID_LIST"; }
 PKGBUILD
 chown -R nobody "$ccid"
-for v in 1 2; do
-  (cd "$ccid" && CCID_VERSION=$v HOME=$ccid PKGEXT=.pkg.tar.zst \
-     setpriv --reuid=nobody --regid=nogroup --clear-groups -- makepkg --force) \
+# The CCID package, twice, and another driver.
+for v in 1 2 other; do
+  name=ccid to=$list
+  [ "$v" != other ] || name=ccid-other to=${list%/ifd-ccid.bundle/*}/ifd-other.bundle/Contents/Info.plist
+  (cd "$ccid" && CCID_NAME=$name CCID_VERSION=${v/other/1} CCID_LIST=$to HOME=$ccid \
+     PKGEXT=.pkg.tar.zst setpriv --reuid=nobody --regid=nogroup --clear-groups -- makepkg --force) \
     > "$work/ccid-$v.log" 2>&1 || fail "stand-in: $(cat "$work/ccid-$v.log")"
-  cp "$ccid/ccid-$v-1-any.pkg.tar.zst" "$work/root/ccid-$v.pkg.tar.zst"
+  cp "$ccid/$name-${v/other/1}-1-any.pkg.tar.zst" "$work/root/ccid-$v.pkg.tar.zst"
 done
 cp "$ccid"/v*.plist "$work/root/"
+pcscd_2 "$work/root"
 run_inside "$sandbox" "$work/root" arch

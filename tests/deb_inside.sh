@@ -17,6 +17,19 @@ generated() {
     fail "$etc is not what libccid shipped"
 }
 stub_service_control /usr/bin/deb-systemd-invoke
+if [ "$2" = folder ]; then
+  cp "$etc" v1.plist
+  install_package() { dpkg -i halvo-readers.deb; }
+  update_ccid() { dpkg --unpack libccid-up.deb && dpkg --configure libccid; }
+  add_driver() { dpkg -i ifd-other.deb; }
+  remove_driver() { dpkg -r ifd-other; }
+  remove_package() { dpkg -r halvo-readers; }
+  verify_ccid() { dpkg --verify libccid; }
+  ccid_list() { echo "$etc"; }
+  keeps_readers_in_folder "$list"
+  echo ok
+  exit
+fi
 run install.log dpkg -i halvo-readers.deb
 dpkg-divert --list "$list" | grep -q "by halvo-readers" || fail "no diversion"
 generated; restarts "try-restart pcscd.service"

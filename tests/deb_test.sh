@@ -19,7 +19,9 @@ drivers=${list%/ifd-ccid.bundle/*}
 
 # What the package holds and says of itself.
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $7, $8}')
-[ "$files" = "./usr/bin/halvo-readers  
+[ "$files" = ".$(pkg-config --variable=systemdsystemunitdir systemd)/pcscd.service.d/halvo-readers.conf  
+./usr/bin/halvo-readers  
+./usr/libexec/halvo-readers/keep-readers  
 ./usr/share/doc/halvo-readers/README.Debian  
 ./usr/share/doc/halvo-readers/README.md.gz  
 ./usr/share/doc/halvo-readers/changelog.Debian.gz  
@@ -54,12 +56,15 @@ fi
 rm -rf up && dpkg-deb -R "$stock" up
 version=$(dpkg-deb -f "$stock" Version)
 sed -i "s/^Version: .*/Version: $version+halvotest1/" up/DEBIAN/control
-# One reader more, after each array's opening line.
-for element in "VendorID 0x1d5c" "ProductID 0x0fed" "FriendlyName Later Reader"; do
-  sed -i "/<key>ifd${element%% *}<\/key>/{n;s|\$|\n\t\t<string>${element#* }</string>|}" up/etc/libccid_Info.plist
-done
-grep -q "Later Reader" up/etc/libccid_Info.plist || fail "could not change the stock list"
+add_later_reader up/etc/libccid_Info.plist
 (cd up && find etc usr -type f -exec md5sum {} + > DEBIAN/md5sums)
 dpkg-deb -b up root/libccid-up.deb >/dev/null
+cp up/etc/libccid_Info.plist root/v2.plist
+# Another driver, as any package may bring one.
+rm -rf other && mkdir -p "other/DEBIAN" "other$drivers/ifd-other.bundle/Contents"
+printf 'Package: ifd-other\nVersion: 1\nArchitecture: all\nMaintainer: tests <tests@halvo-readers.invalid>\nDescription: another driver\n' > other/DEBIAN/control
+cp root/v2.plist "other$drivers/ifd-other.bundle/Contents/Info.plist"
+dpkg-deb -b other root/ifd-other.deb >/dev/null
+pcscd_2 "$work/root"
 cp "$deb" root/halvo-readers.deb
 run_inside "$sandbox" "$work/root" deb

@@ -21,7 +21,7 @@ stub_service_control() {
 
 # restarts CALLS: the calls noted since the last look were CALLS.
 restarts() {
-  [ "$(cat restarts.log 2>/dev/null)" = "$1" ] || fail "pcscd restarts: '$(cat restarts.log 2>/dev/null)', not '$1'"
+  [ "$(cat restarts.log 2>/dev/null)" = "$1" ] || fail "pcscd restarts (line ${BASH_LINENO[0]}): '$(cat restarts.log 2>/dev/null)', not '$1'"
   rm -f restarts.log
 }
 
@@ -49,4 +49,57 @@ keeps_readers() {
   run remove.log remove_package
   cmp -s "$list" v2.plist || fail "removal did not give back the CCID list: $(cat remove.log)"
   restarts "try-restart pcscd.service"
+}
+
+# keeps_readers_in_folder LIST: the life every package test holds its
+# package to where pcscd is 2.0 or later (pcscd2, put in place of the
+# system's), through the steps above and add_driver and remove_driver: the
+# readers kept in the package's own driver folder, the CCID package as it
+# shipped at every step (untouched, the family's own check, with the bytes
+# its list should have), and pcscd, started with the drop-in's environment,
+# recognizing the Halvo and stock readers there while the package is in.
+keeps_readers_in_folder() {
+  local list=$1 state=/var/lib/halvo-readers
+  install pcscd2 /usr/sbin/pcscd
+  run install.log install_package
+  grep -q "read the driver folder $state/drivers" install.log || fail "not in folder mode: $(cat install.log)"
+  untouched v1.plist
+  [ "$(as_started env | grep PCSCLITE_HP_DROPDIR)" = "PCSCLITE_HP_DROPDIR=$state/drivers" ] ||
+    fail "the drop-in does not point pcscd at $state/drivers"
+  halvo-readers -c > check.log || fail "the default path is not the list pcscd reads: $(cat check.log)"
+  cp /usr/bin/halvo-readers tool  # for after the removal
+  as_started bash sandbox.sh sees recognized ./tool - stock > sees.log || fail "pcscd: $(cat sees.log)"
+  restarts "try-restart pcscd.service"
+  run update.log update_ccid
+  untouched v2.plist
+  as_started bash sandbox.sh sees recognized ./tool - stock later > sees.log || fail "pcscd: $(cat sees.log)"
+  restarts "try-restart pcscd.service"
+  run driver.log add_driver
+  [ -e "$state/drivers/ifd-other.bundle/Contents/Info.plist" ] || fail "a driver added later is not in the folder"
+  restarts "try-restart pcscd.service"
+  run no-driver.log remove_driver
+  [ ! -e "$state/drivers/ifd-other.bundle" ] || fail "a driver removed is still in the folder"
+  restarts "try-restart pcscd.service"
+  run remove.log remove_package
+  untouched v2.plist
+  [ ! -e "$state/drivers" ] && [ ! -e "$state/pcscd.env" ] || fail "removal left the folder: $(ls "$state")"
+  as_started bash sandbox.sh sees unrecognized ./tool - stock later > sees.log || fail "pcscd: $(cat sees.log)"
+  restarts "try-restart pcscd.service"
+}
+
+# untouched BYTES: the CCID package's own check is clean, and its list holds
+# BYTES (a file).
+untouched() {
+  verify_ccid > verify.log 2>&1 || fail "the CCID package is not as it shipped: $(cat verify.log)"
+  cmp -s "$(ccid_list)" "$1" || fail "the CCID list is not the package's"
+}
+
+# as_started CMD...: runs CMD with the environment systemd gives pcscd
+# through the package's drop-in.
+as_started() {
+  local file setting
+  for file in $(sed -n 's/^EnvironmentFile=-\{0,1\}//p' /usr/lib/systemd/system/pcscd.service.d/halvo-readers.conf 2>/dev/null); do
+    [ ! -r "$file" ] || while read -r setting; do set -- env "$setting" "$@"; done < "$file"
+  done
+  "$@"
 }

@@ -21,23 +21,46 @@ open_test() {
   rm -rf "$work/root" "$work/pkg" "$work/rebuild" && mkdir -p "$work/root"
 }
 
+# add_later_reader FILE: a stock list as a later CCID version has it, one
+# reader more (usb_bus.py's "later"), after each array's opening line.
+add_later_reader() {
+  local element
+  for element in "VendorID 0x1d5c" "ProductID 0x0fed" "FriendlyName Later Reader"; do
+    sed -i "/<key>ifd${element%% *}<\/key>/{n;s|\$|\n\t\t<string>${element#* }</string>|}" "$1"
+  done
+  grep -q "Later Reader" "$1" || fail "could not change the stock list $1"
+}
+
 # stand_in_lists SANDBOX DIR: the stand-in CCID package's lists in DIR,
-# v1.plist the machine's real one, v2.plist one line more.
+# v1.plist the machine's real one, v2.plist a later one, marked as such.
 stand_in_lists() {
   local real
   real=$(bash "$1" driver-list)
   cp "$real" "$2/v1.plist"
   sed '0,/<dict>/s//<dict>\n\t<!-- version 2 -->/' "$real" > "$2/v2.plist"
+  add_later_reader "$2/v2.plist"
+}
+
+# pcscd_2 ROOT: a pcscd of 2.0 or later as ROOT/pcscd2, built once for
+# every package test of this build.
+pcscd_2() {
+  local pcscd
+  pcscd=$(bash "$sandbox" pcscd2 "$work/../pcsc-lite") || fail "$pcscd"
+  cp "$pcscd" "$1/pcscd2"
 }
 
 # run_inside SANDBOX ROOT NAME: runs tests/NAME_inside.sh in an overlay,
-# in ROOT with the inside helpers beside it, and passes when it says ok.
+# in ROOT with the inside helpers beside it, once as the system is and once
+# with pcscd 2 (ROOT/pcscd2) in folder mode, and passes when each says ok.
 run_inside() {
-  local sandbox=$1 root=$2 name=$3 here out
+  local sandbox=$1 root=$2 name=$3 here out how
   here=$(dirname "$sandbox")
   cp "$sandbox" "$here/usb_bus.py" "$here/package_steps.sh" "$here/${name}_inside.sh" "$root/"
-  out=$(cd "$root" && bash "$sandbox" overlay bash "${name}_inside.sh" "$(bash "$sandbox" ccid-list)") ||
-    fail "$out"
-  [ "$out" = ok ] || fail "$out"
-  echo "${name}_package: 1 passed, 0 failed"
+  for how in in-place folder; do
+    rm -f "$root"/*.log
+    out=$(cd "$root" && bash "$sandbox" overlay bash "${name}_inside.sh" "$(bash "$sandbox" ccid-list)" "$how") ||
+      fail "$how: $out"
+    [ "$out" = ok ] || fail "$how: $out"
+  done
+  echo "${name}_package: 2 passed, 0 failed"
 }

@@ -12,6 +12,16 @@ install_package() { $rpm -i --nodeps halvo-readers.rpm; }
 update_ccid() { $rpm -U ccid-2.rpm; }
 reinstall_ccid() { $rpm --reinstall ccid-2.rpm; }
 remove_package() { $rpm -e halvo-readers; }
+if [ "$2" = folder ]; then
+  add_driver() { $rpm -i ccid-other.rpm; }
+  remove_driver() { $rpm -e pcsc-other; }
+  verify_ccid() { $rpm -V pcsc-lite-ccid; }
+  ccid_list() { echo "$list"; }
+  keeps_readers_in_folder "$list"
+  ! grep -il "fail\|warning\|error" ./*.log || fail "a scriptlet reported a failure"
+  echo ok
+  exit
+fi
 keeps_readers "$list" "$list.backup"
 [ "$(grep -c '^Installing$' install.log)" = 1 ] || fail "not added once: $(cat install.log)"
 run again.log $rpm -i --nodeps halvo-readers.rpm

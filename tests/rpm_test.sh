@@ -18,7 +18,7 @@ lint=$(rpmlint -r "$top/packaging/rpm/halvo-readers.rpmlintrc" "$work"/pkg/*.rpm
 list=$(bash "$sandbox" ccid-list)
 stand_in_lists "$sandbox" "$work/root"
 cat > "$work/ccid.spec" <<'SPEC'
-Name: pcsc-lite-ccid
+Name: %{ccid_name}
 Version: %{ccid_version}
 Release: 1
 Summary: Stand-in for the CCID driver package
@@ -30,12 +30,19 @@ The driver list alone.
 install -D -m 0644 %{source_list} %{buildroot}%{ccid_list}
 %files
 %{ccid_list}
+%dir %{ccid_bundle}
+%dir %{ccid_bundle}/Contents
 SPEC
-for v in 1 2; do
+# The CCID package, twice, and another driver.
+for v in 1 2 other; do
+  name=pcsc-lite-ccid to=$list
+  [ "$v" != other ] || name=pcsc-other to=${list%/ifd-ccid.bundle/*}/ifd-other.bundle/Contents/Info.plist
   rpmbuild -bb --define "_topdir $work/rpmbuild" --define "_rpmdir $work/root" \
-    --define "_build_name_fmt ccid-$v.rpm" --define "ccid_version $v" \
-    --define "source_list $work/root/v$v.plist" --define "ccid_list $list" \
-    "$work/ccid.spec" > "$work/ccid-$v.log" 2>&1 || fail "stand-in: $(cat "$work/ccid-$v.log")"
+    --define "_build_name_fmt ccid-$v.rpm" --define "ccid_version ${v/other/1}" \
+    --define "ccid_name $name" --define "source_list $work/root/v${v/other/1}.plist" \
+    --define "ccid_list $to" --define "ccid_bundle ${to%/Contents/*}" "$work/ccid.spec" > "$work/ccid-$v.log" 2>&1 ||
+    fail "stand-in: $(cat "$work/ccid-$v.log")"
 done
 cp "$work"/pkg/halvo-readers-*."$(uname -m)".rpm "$work/root/halvo-readers.rpm"
+pcscd_2 "$work/root"
 run_inside "$sandbox" "$work/root" rpm

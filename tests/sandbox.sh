@@ -17,12 +17,20 @@
 #                               (usb_bus.py), on that simulated bus; status
 #                               0 when it came up and read the file without
 #                               a parse error, 2 when it reported one
-#   sandbox.sh sees WANT TOOL PLIST
+#   sandbox.sh sees WANT TOOL PLIST [STOCK...]
 #                               plugs one simulated reader per built-in
-#                               reader of TOOL into pcscd on PLIST and checks
-#                               that pcscd and the CCID driver found WANT:
-#                               recognized (each under its built-in name) or
-#                               unrecognized (none); see usb_bus.py
+#                               reader of TOOL, and the stock readers, into
+#                               pcscd on PLIST (- for the driver folder
+#                               pcscd finds itself) and checks that pcscd
+#                               and the CCID driver found WANT: recognized
+#                               (each under its built-in name) or
+#                               unrecognized (none), and with STOCK, exactly
+#                               those stock readers; see usb_bus.py
+#   sandbox.sh pcscd2 DIR       prints a pcscd of 2.0 or later: the
+#                               system's, or one built once in DIR from the
+#                               pcsc-lite source tarball PCSCLITE_SOURCE
+#                               names (with pcsc-lite's driver folder as its
+#                               own), which then stands for the system's
 #   sandbox.sh overlay CMD...   runs CMD chrooted in an overlay of / whose
 #                               changes live in a tmpfs and vanish with it
 #   sandbox.sh read-only DIR CMD...
@@ -95,26 +103,30 @@ run_not_owner() {
 }
 
 # Inside the namespace: a copy of the driver folder with PLIST as the CCID
-# list bound over the real one, a private socket folder, then pcscd.
+# list bound over the real one (unless PLIST is -), a private socket
+# folder, then pcscd.
 run_pcscd() {
-  local plist=$1 log=$2 bus=${3:-} drivers work status=0 seconds=2 run=
+  local plist=$1 log=$2 bus=${3:-} drivers work bound status=0 seconds=2 run=
   if [ -n "$bus" ]; then
     command -v umockdev-run >/dev/null || skip "umockdev-run not found (Debian package umockdev)"
     seconds=5 run="umockdev-run --device $(realpath "$bus") --"
   fi
-  drivers=$(drivers_folder)
+  drivers=$(drivers_folder) bound=$drivers
   work=$(mktemp -d)
   trap 'rm -rf "$work"' RETURN
-  cp -a "$drivers" "$work/drivers"
-  rm -f "$work/drivers/ifd-ccid.bundle/Contents/Info.plist"
-  cp "$plist" "$work/drivers/ifd-ccid.bundle/Contents/Info.plist"
+  if [ "$plist" != - ]; then
+    bound=$work/drivers
+    cp -a "$drivers" "$bound"
+    rm -f "$bound/ifd-ccid.bundle/Contents/Info.plist"
+    cp "$plist" "$bound/ifd-ccid.bundle/Contents/Info.plist"
+  fi
   unshare --mount sh -c '
     set -e
-    mount --bind "$1" "$2"
+    [ "$1" = "$2" ] || mount --bind "$1" "$2"
     if [ -d /run/pcscd ]; then mount -t tmpfs tmpfs /run/pcscd
     else mount -t tmpfs tmpfs /run && mkdir /run/pcscd; fi
     exec timeout "$3" $4 pcscd --foreground --debug' \
-    sh "$work/drivers" "$drivers" "${PCSCD_SECONDS:-$seconds}" "$run" >"$log" 2>&1 || status=$?
+    sh "$bound" "$drivers" "${PCSCD_SECONDS:-$seconds}" "$run" >"$log" 2>&1 || status=$?
   [ "$status" = 124 ] || { cat "$log"; echo "pcscd ended with status $status"; return 1; }
   grep -q "daemon ready" "$log" || { cat "$log"; echo "pcscd never came up"; return 1; }
   if grep -E "Error parsing|Could not open bundle|not defined for" "$log"; then return 2; fi
@@ -123,12 +135,39 @@ run_pcscd() {
 
 pcscd_sees() {
   local want=$1 tool=$2 plist=$3 work bus_tool
+  shift 3
   bus_tool=$(dirname "$(realpath "$0")")/usb_bus.py
   work=$(mktemp -d)
   trap 'rm -rf "$work"' RETURN
   python3 "$bus_tool" bus "$tool" "$work/bus"
   run_pcscd "$plist" "$work/pcscd.log" "$work/bus" || { echo "pcscd on $plist failed"; return 1; }
-  python3 "$bus_tool" "$want" "$tool" "$work/pcscd.log"
+  python3 "$bus_tool" "$want" "$tool" "$work/pcscd.log" "$@"
+}
+
+# A pcscd of 2.0 or later: the system's, or one built once in DIR from the
+# source PCSCLITE_SOURCE names, with the system's driver folder as its own.
+pcscd2() {
+  local dir=$1 version
+  version=$(pcscd --version 2>/dev/null | sed -n 's/^pcsc-lite version \([0-9][0-9.]*[0-9]\).*/\1/p')
+  if [ -n "$version" ] && [ "$(printf '%s\n2.0.0\n' "$version" | sort -V | head -n 1)" = 2.0.0 ]; then
+    command -v pcscd
+    return
+  fi
+  [ -n "${PCSCLITE_SOURCE:-}" ] ||
+    skip "pcscd ${version:-(none)} is before 2.0, and PCSCLITE_SOURCE names no pcsc-lite source to build"
+  for tool in meson ninja flex; do
+    command -v "$tool" >/dev/null || skip "$tool not found (Debian packages meson ninja-build flex)"
+  done
+  mkdir -p "$dir"
+  (
+    flock 9
+    [ -x "$dir/build/pcscd" ] && exit
+    rm -rf "$dir/src" "$dir/build" && mkdir "$dir/src"
+    tar -xJf "$PCSCLITE_SOURCE" -C "$dir/src" --strip-components=1
+    { meson setup "$dir/build" "$dir/src" -Dpolkit=false -Dusbdropdir="$(drivers_folder)" &&
+        ninja -C "$dir/build"; } > "$dir/build.log" 2>&1 || { tail -n 30 "$dir/build.log"; exit 1; }
+  ) 9> "$dir.lock" >&2
+  echo "$dir/build/pcscd"
 }
 
 # An overlay of / with a tmpfs upper layer, /proc, /dev and /sys bound and a
@@ -156,7 +195,8 @@ case "${1:-}" in
   ccid-list) ccid_list ;;
   need-root) need_root ;;
   pcscd) need_root; run_pcscd "$2" "$3" "${4:-}" ;;
-  sees) need_root; pcscd_sees "$2" "$3" "$4" ;;
+  sees) need_root; pcscd_sees "${@:2}" ;;
+  pcscd2) pcscd2 "$(realpath -m "$2")" ;;
   overlay) need_root; shift; run_overlay "$@" ;;
   read-only) need_namespaces; run_bound ro "$2" "$2" "${@:3}" ;;
   bind) need_namespaces; run_bound "" "$2" "$2" "${@:3}" ;;
@@ -165,7 +205,7 @@ case "${1:-}" in
              shift; run_not_owner "$@" ;;
   skip) shift; skip "$*" ;;
   *) echo "usage: sandbox.sh driver-list | ccid-list | need-root | pcscd PLIST LOG [BUS] | sees WANT TOOL PLIST |" \
-          "overlay CMD... |" \
+          "pcscd2 DIR | overlay CMD... |" \
           "read-only DIR CMD... | bind PATH CMD... | over DIR TARGET CMD... | not-owner CMD... | skip REASON" >&2
      exit 2 ;;
 esac

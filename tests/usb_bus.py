@@ -3,15 +3,18 @@
 
   usb_bus.py bus BINARY OUT       writes a umockdev description of one CCID
                                   reader per built-in Halvo reader, taken
-                                  from BINARY's own check of an empty list
-  usb_bus.py recognized BINARY LOG
+                                  from BINARY's own check of an empty list,
+                                  and of the STOCK readers
+  usb_bus.py recognized BINARY LOG [STOCK...]
                                   checks pcscd's debug LOG: every built-in
                                   reader matched by hot-plug ("Adding USB
                                   device: NAME") and found by the CCID driver
                                   ("Found Vendor/Product: VVVV/PPPP (NAME)")
-                                  under its built-in name, and nothing else
-  usb_bus.py unrecognized BINARY LOG
-                                  checks that none of them was
+                                  under its built-in name, and nothing else;
+                                  with STOCK names, exactly those stock
+                                  readers matched and found
+  usb_bus.py unrecognized BINARY LOG [STOCK...]
+                                  checks that none of the built-in was
 
 It stands alone, without driverlists.py: the package tests copy it by
 itself into their overlays, beside sandbox.sh, which runs it there.
@@ -28,6 +31,10 @@ MISSING = re.compile(r"Missing Reader: 0x([0-9a-f]{4}) - 0x([0-9a-f]{4}) - (.*)"
 BUS = 1
 USB_CLASS_CCID = 0x0B
 CCID_CLASS_DESCRIPTOR_TYPE = 0x21
+# Readers of the CCID driver's own list: one the machine's stock list has,
+# and the one the package tests' later CCID version adds.
+STOCK = {"stock": (0x08E6, 0x3437, "Gemalto PC Twin Reader"),
+         "later": (0x1D5C, 0x0FED, "Later Reader")}
 
 
 def builtin_readers(binary):
@@ -106,10 +113,19 @@ def main():
     readers = builtin_readers(binary)
     if command == "bus":
         with open(path, "w") as f:
-            f.write(describe(readers))
+            f.write(describe(readers + list(STOCK.values())))
         return
     with open(path, errors="replace") as f:
         added, found = recognition(f.read())
+    if len(sys.argv) > 4:
+        stock = [STOCK[name] for name in sys.argv[4:] if name in STOCK]
+        others = [r for r in found if r not in readers]
+        if sorted(others) != sorted(stock) or sorted(set(added) - {n for _, _, n in readers}) \
+                != sorted(n for _, _, n in stock):
+            print("stock readers expected: %s\nmatched and found: %s %s" % (stock, added, others))
+            sys.exit(1)
+    added = [n for n in added if n in {name for _, _, name in readers}]
+    found = [r for r in found if r in readers]
     if command == "recognized":
         names = [n for _, _, n in readers]
         if sorted(added) != sorted(names) or sorted(found) != sorted(readers):
