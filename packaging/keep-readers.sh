@@ -39,10 +39,10 @@ dropdir=${bundle%/*}
 
 say() { echo "halvo-readers: $*"; }
 
-# Only a running pcscd, only under systemd, and on Debian as policy-rc.d
-# allows.
+# Only a running pcscd, only under systemd, and from dpkg's maintainer
+# scripts as policy-rc.d allows.
 restart_pcscd() {
-  if [ -d /run/systemd/system ] && command -v deb-systemd-invoke >/dev/null; then
+  if [ -d /run/systemd/system ] && [ -n "${DPKG_MAINTSCRIPT_PACKAGE:-}" ]; then
     deb-systemd-invoke try-restart pcscd.service >/dev/null 2>&1 || :
   elif [ -d /run/systemd/system ]; then
     systemctl try-restart pcscd.service >/dev/null 2>&1 || :
