@@ -44,7 +44,8 @@ def playbook(work, *options):
     env = dict(os.environ, HOME=work, ANSIBLE_COLLECTIONS_PATH=work + "/collections",
                ANSIBLE_STDOUT_CALLBACK="json", ANSIBLE_SSH_ARGS="-o ControlMaster=auto -o ControlPersist=5s")
     proc = subprocess.run(["ansible-playbook", "-i", work + "/hosts.json", work + "/site.json"]
-                          + list(options), env=env, capture_output=True, text=True, check=False)
+                          + list(options), env=env, capture_output=True, text=True, check=False,
+                          stdin=subprocess.DEVNULL)
     assert proc.stdout.startswith("{"), proc.stdout + proc.stderr
     report = json.loads(proc.stdout)
     module = [t["hosts"] for t in report["plays"][0]["tasks"]
@@ -57,7 +58,7 @@ def on(work, name, *command):
     return subprocess.run(["ssh", "-i", work + "/key", "-p", str(HOSTS[name][0]), "-o",
                            "UserKnownHostsFile=/dev/null", "-o", "StrictHostKeyChecking=no", "-o",
                            "LogLevel=ERROR", "root@127.0.0.1"] + list(command),
-                          capture_output=True, check=False).stdout
+                          capture_output=True, stdin=subprocess.DEVNULL, check=False).stdout
 
 
 def main():
