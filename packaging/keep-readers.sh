@@ -95,21 +95,32 @@ describe() {
   (cd "$1" 2>/dev/null && find . -printf '%p %l\n' | sort && cat ifd-ccid.bundle/Contents/Info.plist)
 }
 
-# Makes a driver folder, $new, beside the current one, from SOURCE ($1):
-# links to pcsc-lite's drivers and to the CCID bundle's Contents but its
-# list, and that list with the readers added.
-make_folder() {
-  new=$(mktemp -d "$state/drivers.XXXXXX") || return 1
-  contents=$new/ifd-ccid.bundle/Contents
-  mkdir -p "$contents" && chmod 0755 "$new" "$new/ifd-ccid.bundle" "$contents"
+# Fills the new folder: links to pcsc-lite's drivers and to the CCID
+# bundle's Contents but its list, and a copy of SOURCE ($1) as that list.
+# Returns 1 at the first step that fails.
+fill_folder() {
+  mkdir -p "$contents" && chmod 0755 "$new" "$new/ifd-ccid.bundle" "$contents" || return 1
   for entry in "$dropdir"/* "$bundle"/Contents/*; do
     case $entry in
       "$bundle" | "$bundle"/Contents/Info.plist*) ;;
-      "$bundle"/Contents/*) ln -s "$entry" "$contents/${entry##*/}" ;;
-      *) [ ! -e "$entry" ] || ln -s "$entry" "$new/${entry##*/}" ;;
+      "$bundle"/Contents/*) ln -s "$entry" "$contents/${entry##*/}" || return 1 ;;
+      *) [ ! -e "$entry" ] || ln -s "$entry" "$new/${entry##*/}" || return 1 ;;
     esac
   done
   cp "$1" "$contents/Info.plist" && chmod 0644 "$contents/Info.plist"
+}
+
+# Makes a driver folder, $new, beside the current one, from SOURCE ($1),
+# with the readers added to its list. Returns 1, having said so and left
+# nothing behind, when it cannot be made.
+make_folder() {
+  new=$(mktemp -d "$state/drivers.XXXXXX") || return 1
+  contents=$new/ifd-ccid.bundle/Contents
+  if ! fill_folder "$1"; then
+    rm -rf "$new"
+    say "warning: could not make a driver folder in $state; pcscd reads what it read before."
+    return 1
+  fi
   if ! report=$("$tool" -i "$contents/Info.plist"); then
     # pcscd then works as it would without this package.
     printf '%s\n' "$report" | sed "s|$contents/Info.plist|$1|g"
@@ -130,7 +141,11 @@ folder() {
     return 0
   fi
   [ -z "$report" ] || printf '%s\n' "$report"
-  point_at "${new##*/}"
+  # The old folder goes only once the link has left it.
+  if ! point_at "${new##*/}"; then
+    rm -rf "$new"
+    return 0
+  fi
   printf 'PCSCLITE_HP_DROPDIR=%s\n' "$state/drivers" > "$environment.new" &&
     chmod 0644 "$environment.new" && mv -f "$environment.new" "$environment"
   for old in "$state"/drivers.??????; do

@@ -20,7 +20,6 @@ if [ "$2" = folder ]; then
   add_driver() { $pacman -U ccid-other.pkg.tar.zst; }
   remove_driver() { $pacman -R ccid-other; }
   verify_ccid() { $pacman -Qkk ccid; }
-  ccid_list() { echo "$list"; }
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"

@@ -25,8 +25,7 @@ if [ "$2" = folder ]; then
   remove_driver() { dpkg -r ifd-other; }
   remove_package() { dpkg -r halvo-readers; }
   verify_ccid() { dpkg --verify libccid; }
-  ccid_list() { echo "$etc"; }
-  keeps_readers_in_folder "$list"
+  keeps_readers_in_folder "$list" "$etc"
   echo ok
   exit
 fi

@@ -51,15 +51,16 @@ keeps_readers() {
   restarts "try-restart pcscd.service"
 }
 
-# keeps_readers_in_folder LIST: the life every package test holds its
+# keeps_readers_in_folder LIST [CCID-LIST]: the life every package test holds its
 # package to where pcscd is 2.0 or later (pcscd2, put in place of the
 # system's), through the steps above and add_driver and remove_driver: the
 # readers kept in the package's own driver folder, the CCID package as it
 # shipped at every step (untouched, the family's own check, with the bytes
-# its list should have), and pcscd, started with the drop-in's environment,
+# its list, CCID-LIST or LIST, should have), and pcscd, started with the drop-in's environment,
 # recognizing the Halvo and stock readers there while the package is in.
 keeps_readers_in_folder() {
   local list=$1 state=/var/lib/halvo-readers
+  ccid_list=${2:-$1}
   install pcscd2 /usr/sbin/pcscd
   run install.log install_package
   grep -q "read the driver folder $state/drivers" install.log || fail "not in folder mode: $(cat install.log)"
@@ -91,7 +92,7 @@ keeps_readers_in_folder() {
 # BYTES (a file).
 untouched() {
   verify_ccid > verify.log 2>&1 || fail "the CCID package is not as it shipped: $(cat verify.log)"
-  cmp -s "$(ccid_list)" "$1" || fail "the CCID list is not the package's"
+  cmp -s "$ccid_list" "$1" || fail "the CCID list is not the package's"
 }
 
 # as_started CMD...: runs CMD with the environment systemd gives pcscd

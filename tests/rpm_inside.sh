@@ -16,7 +16,6 @@ if [ "$2" = folder ]; then
   add_driver() { $rpm -i ccid-other.rpm; }
   remove_driver() { $rpm -e pcsc-other; }
   verify_ccid() { $rpm -V pcsc-lite-ccid; }
-  ccid_list() { echo "$list"; }
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"
