@@ -34,10 +34,11 @@ class FaultTest(unittest.TestCase):
         def link_fails(error):
             return lambda f, p: fault(self, f, p, lambda line: line.startswith("linkat("), error)
 
-        def copy_not_made(folder, path):
-            os.chmod(folder.path, 0o777)
-            return fault(self, folder, path, lambda line: "O_EXCL" in line, "ENOSPC",
-                         ["bash", SANDBOX, "not-owner"], nth=2)
+        def copy_fails(picks, error, nth):
+            def arrange(folder, path):
+                os.chmod(folder.path, 0o777)
+                return fault(self, folder, path, picks, error, ["bash", SANDBOX, "not-owner"], nth)
+            return arrange
 
         unchanged = {"Info.plist": old, "Info.plist.backup": earlier}
         temp_call = r"%s\(\d+<[^>]*Info\.plist\.[A-Za-z0-9]{6}>"
@@ -64,9 +65,23 @@ class FaultTest(unittest.TestCase):
              {"Info.plist": new, "Info.plist.backup": old}),
             ("link fails", link_fails("EIO"), "{installing}Could not keep the old file as the "
              "backup {path}.backup: Input/output error\n" + failed, 255, unchanged),
-            ("links refused, no room for the copy", copy_not_made,
+            ("links refused, no room for the copy", copy_fails(lambda line: "O_EXCL" in line,
+                                                               "ENOSPC", 2),
              "{installing}Could not create a temporary file beside {path}.backup: "
              "No space left on device\n" + failed, 255, unchanged),
+            ("links refused, the old list unread for the copy", copy_fails(
+                lambda line: re.match(r"read\(\d+<[^>]*/Info\.plist>", line), "EIO", 0),
+             "{installing}Could not read {path}: Input/output error\n" + failed, 255, unchanged),
+            ("a temporary name taken", link_fails("EEXIST"), "{installing}", 0,
+             {"Info.plist": new, "Info.plist.backup": old}),
+            ("new file's mode not set", lambda f, p: fault(
+                self, f, p, lambda line: line.startswith("fchmod(")),
+             "{installing}Could not set the mode of {temp}: Input/output error\n" + failed,
+             255, unchanged),
+            ("new file not flushed", lambda f, p: fault(
+                self, f, p, lambda line: re.match(temp_call % "fsync", line)),
+             "{installing}Could not flush to disk {temp}: Input/output error\n" + failed,
+             255, unchanged),
             ("earlier backup unreadable", lambda f, p: fault(
                 self, f, p, lambda line: '"Info.plist.backup"' in line),
              "{installing}Could not look at {path}.backup: Input/output error\n" + failed,
@@ -102,7 +117,7 @@ class FaultTest(unittest.TestCase):
 
 def fault(test, folder, path, picks, error="EIO", wrap=(), nth=1):
     """A wrap that fails with `error` the `nth` system call of `-i PATH`
-    that `picks` in a dry run on a copy of the folder, run under `wrap` too;
+    (0: the last) that `picks` in a dry run on a copy of the folder, run under `wrap` too;
     None, saying why, without strace."""
     if shutil.which("strace") is None:
         return driverlists.skipped("strace not found (Debian package strace)")

@@ -140,6 +140,13 @@ std::vector<LoadCase> RefusedCases() {
        "{path}, line 4: \"<key>ifdProductID</key>\" stands before "
        "\"<key>ifdVendorID</key>\".\n" +
            steps_vids},
+      {"KeyAndArrayOnOneLine",
+       HEAD + "<key>ifdVendorID</key><array>\n" + ok + "</array>\n" +
+           Array("ifdProductID", ok) + Array("ifdFriendlyName", ok) + TAIL,
+       {},
+       "{path}, line 4: \"<key>ifdVendorID</key>\" shares its line with an "
+       "array tag.\n" +
+           steps_vids},
       {"SelfClosingArray",
        HEAD + "<key>ifdVendorID</key>\n<array/>\n" + Array("ifdProductID", ok) +
            Array("ifdFriendlyName", ok) + TAIL,

@@ -6,6 +6,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,5 +56,23 @@ inline int OpenFolder(const char* path, int* read_error) {
 #endif
   return fd;
 }
+
+#if defined(__x86_64__)
+// True when both the processor and the system let AVX2 instructions run
+// (the system must save the YMM registers, else they fault). macOS says so
+// itself; elsewhere the compiler's run-time library checks both, once told
+// to look, as static objects may be made before it is.
+inline bool ProcessorHasAVX2() {
+#if defined(__APPLE__)
+  int has = 0;
+  size_t size = sizeof has;
+  return sysctlbyname("hw.optional.avx2_0", &has, &size, nullptr, 0) == 0 &&
+         has != 0;
+#else
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#endif
+}
+#endif
 
 #endif  // HALVO_DRIVERLIST_PLATFORM_H_

@@ -3,7 +3,6 @@
 #include "driverlist/scan.h"
 
 #if defined(__x86_64__)
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -12,30 +11,9 @@
 #include <string_view>
 
 #include "driverlist/format.h"
+#include "driverlist/platform.h"
 
 namespace {
-
-#if defined(__x86_64__)
-// True when both the processor and the operating system support AVX2: the
-// CPUID bits for AVX and AVX2, and the XMM and YMM state enabled in XCR0 by
-// the system (else AVX2 instructions fault). Asks the processor itself, so
-// it needs nothing from the compiler's run-time library.
-bool ProcessorHasAVX2() {
-  constexpr unsigned CPUID_FEATURES = 1, CPUID_EXTENDED_FEATURES = 7;
-  constexpr unsigned ECX_OSXSAVE = 1u << 27, ECX_AVX = 1u << 28;
-  constexpr unsigned EBX_AVX2 = 1u << 5;
-  constexpr unsigned XCR0_XMM_YMM = (1u << 1) | (1u << 2);
-  unsigned a, b, c, d;
-  if (__get_cpuid(CPUID_FEATURES, &a, &b, &c, &d) == 0) return false;
-  if ((c & (ECX_OSXSAVE | ECX_AVX)) != (ECX_OSXSAVE | ECX_AVX)) return false;
-  unsigned xcr0_low, xcr0_high;
-  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-  if ((xcr0_low & XCR0_XMM_YMM) != XCR0_XMM_YMM) return false;
-  if (__get_cpuid_count(CPUID_EXTENDED_FEATURES, 0, &a, &b, &c, &d) == 0)
-    return false;
-  return (b & EBX_AVX2) != 0;
-}
-#endif
 
 // True when the '<' at `p` may start a marker the tool looks for; a text
 // cut short by `end` counts, to be safe.
