@@ -19,7 +19,7 @@ name=halvo-readers-$version
 mkdir -p "$out"
 git ls-files -z | LC_ALL=C sort -z |
   tar --create --format=gnu --owner=0 --group=0 --numeric-owner \
-      --mode=u+rw,go+r,go-w --mtime="@$epoch" --transform="s,^,$name/," \
+      --mode=u+rw,go+r,go-w --mtime="@$epoch" --transform="s,^,$name/,S" \
       --no-recursion --null --files-from=- |
   gzip -9n > "$out/$name.tar.gz.tmp"
 mv "$out/$name.tar.gz.tmp" "$out/$name.tar.gz"

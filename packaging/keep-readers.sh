@@ -166,11 +166,10 @@ add() {
   cp -p "$real" "$work/before"
   status=0
   "$tool" -i "$list" || status=$?
-  if [ "$status" -ne 0 ]; then
+  [ "$status" -eq 0 ] ||
     say "warning: the Halvo readers could not be added to $list; see the lines above. Once the list is mended, run: halvo-readers -i $list"
-  elif ! cmp -s "$work/before" "$real"; then
-    restart_pcscd
-  fi
+  # An install that ended half-way changed the list all the same.
+  cmp -s "$work/before" "$real" || restart_pcscd
   rm -rf "$work"
 }
 

@@ -3,10 +3,12 @@
 on five hosts, each an sshd on its own loopback port in its own throwaway
 overlay of /: Debian with the .deb installed by the role, once with its
 pcscd and once with pcscd 2 (the package's own driver folder, libccid's
-files untouched), Fedora-like and Arch-like plain lists with the executable
-copied, and a list the tool refuses. A check with diff writes nothing, a run adds the readers (the
-backup the original, pcscd try-restarted once), a second run changes
-nothing, and the refused list fails its host alone, untouched.
+files untouched), a Fedora-like plain list and an Arch-like list behind a
+link with the executable copied, a list the tool refuses, and one whose
+backup cannot be renamed into place. A check with diff writes nothing, a run adds the readers (the
+backup the original, beside the link's target, pcscd try-restarted once),
+an install that ends half-way fails its host as changed, a second run
+changes nothing, and the refused list fails its host alone, untouched.
 
 Usage: ansible_fleet_test.py PATH-TO-halvo-readers PATH-TO-sandbox.sh SOURCE-TREE PCSC-LITE-DIR
 """
@@ -28,9 +30,14 @@ HOSTS = {"debian": (42201, "true", "", "halvo_readers_package"),
          "folder": (42205, 'install ../pcscd2 /usr/sbin/pcscd', "", "halvo_readers_package"),
          "fedora": (42202, 'mkdir -p "${2%/*}" && cp "$1" "$2"', "/usr/lib64/pcsc/drivers",
                     "halvo_readers_binary"),
-         "arch": (42203, 'rm "$2" && cp "$1" "$2"', "", "halvo_readers_binary"),
+         "arch": (42203, 'rm "$2" && cp "$1" /root/Info.plist && ln -s /root/Info.plist "$2"', "",
+                  "halvo_readers_binary"),
          "refused": (42204, 'rm "$2" && cp "$1" "$2" && echo "<key>ifdVendorID</key>" >> "$2"', "",
-                     "halvo_readers_binary")}
+                     "halvo_readers_binary"),
+         "halfway": (42206, 'rm "$2" && cp "$1" "$2" && touch "$2.backup" && '
+                     'mount --bind "$2.backup" "$2.backup"', "", "halvo_readers_binary")}
+# Where each host's backup is, by the list's path.
+BACKUP = {"arch": "/root/Info.plist.backup"}
 SSHD = ("ListenAddress 127.0.0.1\nHostKey {0}/host_key\nAuthorizedKeysFile {0}/key.pub\n"
         "PasswordAuthentication no\nUsePAM no\nStrictModes no\nSubsystem sftp internal-sftp\n")
 # The role's handler calls systemctl, which each host notes.
@@ -106,7 +113,7 @@ def main():
         finally:
             for pid in filter(os.path.exists, pids):
                 os.kill(int(driverlists.read_bytes(pid)), signal.SIGTERM)
-    driverlists.summary("ansible fleet", 5)
+    driverlists.summary("ansible fleet", len(HOSTS))
 
 
 def fleet(work, tool, lists):
@@ -117,7 +124,7 @@ def fleet(work, tool, lists):
     assert on(work, "folder", "cat", "/var/lib/halvo-readers/pcscd.env"), "not in folder mode"
     for name in HOSTS:  # the package restarted pcscd itself
         on(work, name, "rm", "-f", "/root/restarts.log")
-    lacking = ["fedora", "arch"]
+    lacking = ["fedora", "arch"]  # and "halfway", whose install fails
     installed, listed = {}, {}  # by host: its list after -i, and -l before and after
     with driverlists.folder("expected") as local:
         for name in lacking:
@@ -144,8 +151,12 @@ def fleet(work, tool, lists):
     module, stats = playbook(work)
     for name in lacking:
         assert on(work, name, "cat", lists[name]) == installed[name], name
-        assert module[name]["changed"] and module[name]["backup"] == lists[name] + ".backup"
-        assert on(work, name, "cat", lists[name] + ".backup") == before[name], name
+        backup = BACKUP.get(name, lists[name] + ".backup")
+        assert module[name]["changed"] and module[name]["backup"] == backup, module[name]
+        assert on(work, name, "cat", backup) == before[name], name
+    halfway = module["halfway"]
+    assert halfway["changed"] and halfway["failed"] and "\nThe new file is in place at %s; the old " \
+        "one is kept at " % lists["halfway"] in halfway["msg"], halfway
     for name in HOSTS:
         restarts = b"try-restart pcscd.service\n" if name in lacking else b""
         assert on(work, name, "cat", "/root/restarts.log") == restarts, name

@@ -2,8 +2,8 @@
 # The source release: the CMake project version, the version's one home,
 # names the tarball, and every other copy of it agrees;
 # every file in it is root's, at the last commit's time; unpacked outside
-# git, it builds and runs with the README's command and passes the tests
-# that need neither root nor packages.
+# git, it builds and runs with the README's command and, built whole,
+# passes the tests that need neither root nor packages.
 # Usage: release_test.sh SANDBOX-SCRIPT WORK-FOLDER PROJECT-VERSION
 set -euo pipefail
 sandbox=$(realpath "$1")
@@ -29,7 +29,7 @@ for copy in "Debian changelog:$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p'
 done
 (cd "$work" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
 when=$(date -u -d "@$(git -C "$top" log -1 --format=%ct)" '+%Y-%m-%d %H:%M')
-odd=$(tar -tvzf "$tarball" --numeric-owner --utc | grep -v "^-rw[-x]r-[-x]r-[-x] 0/0 .* $when " || true)
+odd=$(tar -tvzf "$tarball" --numeric-owner --utc | grep -v -E "^(-rw[-x]r-[-x]r-[-x]|l[-rwx]{9}) 0/0 .* $when " || true)
 [ -z "$odd" ] || fail "not root's or not at the last commit's time: $odd"
 
 tar -xzf "$tarball" -C "$work"
@@ -37,6 +37,7 @@ cd "$work/halvo-readers-$version"
 command=$(sed -n 's/^    \(cmake -S \. -B build && .*\)/\1/p' README.md)
 bash -c "$command" > run.log 2>&1 || fail "the README's command: $(tail run.log)"
 grep -q "^Missing Reader" run.log || fail "the README's command added no reader: $(tail run.log)"
+cmake --build build -j2 > build.log 2>&1 || fail "the tests' build: $(tail build.log)"
 ctest --test-dir build -LE system -j2 > ctest.log 2>&1 ||
   fail "tests from the tarball: $(grep -A20 'tests failed' ctest.log)"
 echo "release: 1 passed, 0 failed"

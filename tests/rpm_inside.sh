@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Inside the overlay: the RPM package's life with the real rpm.
 set -eu
-list=$1 rpm="rpm --dbpath /tmp/rpmdb"
+list=$1 rpm="rpm --dbpath /tmp/rpmdb" place=
 . ./package_steps.sh
+# Folder mode as on Fedora: the package built for it, and the machine's
+# driver folder moved to Fedora's place, where pcscd's own folder leads.
+if [ "$2" = folder ]; then
+  place=fedora- list=$(cat fedora-list)
+  drivers=${list%/ifd-ccid.bundle/*}
+  mkdir -p "${drivers%/*}" && mv "${1%/ifd-ccid.bundle/*}" "$drivers" && ln -s "$drivers" "${1%/ifd-ccid.bundle/*}"
+fi
 stub_service_control /usr/bin/systemctl
 $rpm --initdb
-run ccid-1.log $rpm -i ccid-1.rpm
+run ccid-1.log $rpm -i "${place}ccid-1.rpm"
 cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
 # Its dependencies are the system's own, which this database does not hold.
-install_package() { $rpm -i --nodeps halvo-readers.rpm; }
-update_ccid() { $rpm -U ccid-2.rpm; }
-reinstall_ccid() { $rpm --reinstall ccid-2.rpm; }
+install_package() { $rpm -i --nodeps "${place}halvo-readers.rpm"; }
+update_ccid() { $rpm -U "${place}ccid-2.rpm"; }
+reinstall_ccid() { $rpm --reinstall "${place}ccid-2.rpm"; }
 remove_package() { $rpm -e halvo-readers; }
 if [ "$2" = folder ]; then
-  add_driver() { $rpm -i ccid-other.rpm; }
+  add_driver() { $rpm -i fedora-ccid-other.rpm; }
   remove_driver() { $rpm -e pcsc-other; }
   verify_ccid() { $rpm -V pcsc-lite-ccid; }
   keeps_readers_in_folder "$list"

@@ -23,18 +23,28 @@ description:
   - Only the tool's fixed report lines are read. A list the tool refuses,
     a missing list and a missing tool fail the task with the tool's own
     lines, and leave the list as it was.
+  - An install that ends half-way (the new list in place, the old one kept
+    under the temporary name the tool prints, not as the backup) fails the
+    task with the tool's lines and reports C(changed).
   - pcscd reads the list only at start. The module does not restart it;
-    the role C(halvo.readers.halvo_readers) does, under systemd.
+    the role C(halvo.readers.halvo_readers) does, under systemd (see
+    C(ansible-doc -t role halvo.readers.halvo_readers)).
 options:
   path:
     description:
       - The driver list, the C(Info.plist) of the CCID bundle.
-      - Left out, the tool's own default is used, the CCID list of the
-        platform it was built for. The module then cannot read the list
+      - Left out, the tool's own default is used, which this project's
+        packages make the list pcscd reads. The module then cannot read the list
         itself, so it returns no C(diff) or C(backup), and
         takes C(changed) from the tool's report, which says a list was
         rewritten exactly when readers were missing and the install
         succeeded.
+      - Given, it is the CCID list of the host's family, such as
+        C(/usr/lib64/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist) on
+        Fedora and RHEL, C(/usr/lib64/readers/ifd-ccid.bundle/Contents/Info.plist)
+        on openSUSE or C(/usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist)
+        on Arch Linux. On Debian and Ubuntu that path leads to libccid's
+        configuration file; install the package there and leave I(path) out.
     type: path
   binary:
     description:
@@ -58,19 +68,18 @@ attributes:
       C(halvo-readers -l) lists them, when I(path) is given.
 requirements:
   - halvo-readers, the tool, on the managed host
-seealso:
-  - ref: ansible_collections.halvo.readers.halvo_readers_role
-    description: The role C(halvo.readers.halvo_readers), which installs the
-      tool, runs this module and try-restarts pcscd.
 author:
   - halvo-readers developers
 '''
 
 EXAMPLES = r'''
-- name: Keep the Halvo readers in the CCID list pcscd reads
+- name: Keep the Halvo readers in the CCID list pcscd reads, the tool's default
   halvo.readers.halvo_readers:
-    path: /usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist
   register: readers
+
+- name: Keep them in a Fedora host's CCID list, with a diff and a backup
+  halvo.readers.halvo_readers:
+    path: /usr/lib64/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist
 
 - name: Check a whole inventory without changing anything
   # ansible all -m halvo.readers.halvo_readers --check
@@ -95,9 +104,10 @@ mismatched:
             names: ["HALVO MERIDOX KEY 540", "KY540"]}]
 backup:
   description: The backup of the list as it was, when this run wrote one.
-  returned: changed and not in check mode, with I(path)
+  returned: changed and not in check mode, with I(path), unless the install
+    ended half-way
   type: str
-  sample: /usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist.backup
+  sample: /usr/lib64/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist.backup
 stdout_lines:
   description: The tool's lines, of the install when one ran, else of the check.
   returned: always
@@ -115,6 +125,8 @@ from ansible.module_utils.common.text.converters import to_text
 MISSING = 1
 ID = r'(0x[0-9a-f]{4,}|000000)'
 MISSING_LINE = re.compile(r'^Missing Reader: %s - %s - (.*)$' % (ID, ID))
+# The line of an install that ended half-way, the new list in place.
+HALF_WAY = 'The new file is in place at '
 MISMATCH_LINE = re.compile(r"^Name mismatch: %s - %s - '(.*?)' or '(.*?)' to '(.*)'$" % (ID, ID))
 
 
@@ -126,20 +138,25 @@ def find_tool(module):
     return found
 
 
-def run_tool(module, tool, option, path):
+def run_tool(module, tool, option, path, changed=lambda rc, lines: False):
     """The tool's status and lines; fails the task on any status the option
-    does not allow."""
+    does not allow, with `changed` of the status and lines."""
     rc, out, err = module.run_command([tool, option] + ([path] if path else []))
     lines = to_text(out, errors='surrogate_or_replace').splitlines()
     allowed = (0, MISSING) if option == '-c' else (0,)
     if rc not in allowed or (rc == MISSING and not reports_missing(lines)):
         module.fail_json(msg='\n'.join(lines + [to_text(err)]).strip(), rc=rc,
-                         stdout_lines=lines)
+                         stdout_lines=lines, changed=changed(rc, lines))
     return rc, lines
 
 
 def reports_missing(lines):
     return any(MISSING_LINE.match(line) for line in lines)
+
+
+def backup_of(path):
+    """Where the tool keeps the backup: beside the file a link leads to."""
+    return (os.path.realpath(path) if os.path.islink(path) else path) + '.backup'
 
 
 def parse_report(lines):
@@ -210,15 +227,20 @@ def main():
         result['changed'] = True
         module.exit_json(**result)
     before = read_list(module, path) if path else None
+
+    def rewritten(rc, lines):
+        """Whether the list changed: its bytes, or without a path the
+        tool's word (a success, or an install that ended half-way)."""
+        if path:
+            return read_list(module, path) != before
+        return any(line.startswith(HALF_WAY) for line in lines) if rc else reports_missing(lines)
     listed = readers_of(module, tool, path) if path and module._diff else None
-    result['stdout_lines'] = run_tool(module, tool, '-i', path)[1]
+    result['stdout_lines'] = run_tool(module, tool, '-i', path, rewritten)[1]
+    result['changed'] = rewritten(0, result['stdout_lines'])
     if not path:
-        result['changed'] = reports_missing(result['stdout_lines'])
         module.exit_json(**result)
-    after = read_list(module, path)
-    result['changed'] = before != after
     if result['changed']:
-        result['backup'] = path + '.backup'
+        result['backup'] = backup_of(path)
         if module._diff:
             result['diff'] = diff_of(path, listed, readers_of(module, tool, path))
     module.exit_json(**result)
