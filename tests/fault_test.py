@@ -41,28 +41,29 @@ class FaultTest(unittest.TestCase):
             return arrange
 
         unchanged = {"Info.plist": old, "Info.plist.backup": earlier}
+        replaced = {"Info.plist": new, "Info.plist.backup": old}
         temp_call = r"%s\(\d+<[^>]*Info\.plist\.[A-Za-z0-9]{6}>"
+
+        def on_new_file(name, call, step):
+            """A row: the call `call` on the new file fails, and so does `step`."""
+            return (name, lambda f, p: fault(self, f, p, lambda line: re.match(temp_call % call, line)),
+                    "{installing}Could not %s {temp}: Input/output error\n" % step + failed, 255,
+                    unchanged)
         cases = [
             ("signal not ignored", lambda f, p: fault(
                 self, f, p, lambda line: line.startswith("rt_sigaction(SIGXFSZ")),
-             "Could not ignore SIGXFSZ: Input/output error\n{installing}", 0,
-             {"Info.plist": new, "Info.plist.backup": old}),
-            ("owner not set", lambda f, p: fault(
-                self, f, p, lambda line: line.startswith("fchown(")),
-             "{installing}Could not set the owner of {temp}: Input/output error\n" + failed,
-             255, unchanged),
-            ("new file not closed", lambda f, p: fault(
-                self, f, p, lambda line: re.match(temp_call % "close", line)),
-             "{installing}Could not close {temp}: Input/output error\n" + failed,
-             255, unchanged),
+             "Could not ignore SIGXFSZ: Input/output error\n{installing}", 0, replaced),
+            on_new_file("owner not set", "fchown", "set the owner of"),
+            on_new_file("new file not closed", "close", "close"),
+            on_new_file("new file's mode not set", "fchmod", "set the mode of"),
+            on_new_file("new file not flushed", "fsync", "flush to disk"),
             ("list not looked at once open", lambda f, p: fault(
                 self, f, p, lambda line: re.match(r'newfstatat\(\d+<[^>]*Info\.plist>, ""', line)),
              "Could not look at {path}: Input/output error\n" + LOAD_FAILED, 255, unchanged),
             ("list not locked", lambda f, p: fault(
                 self, f, p, lambda line: line.startswith("flock("), "ENOLCK"),
              "Could not lock {path}: No locks available\n" + LOAD_FAILED, 255, unchanged),
-            ("link not supported: a copy", link_fails("EOPNOTSUPP"), "{installing}", 0,
-             {"Info.plist": new, "Info.plist.backup": old}),
+            ("link not supported: a copy", link_fails("EOPNOTSUPP"), "{installing}", 0, replaced),
             ("link fails", link_fails("EIO"), "{installing}Could not keep the old file as the "
              "backup {path}.backup: Input/output error\n" + failed, 255, unchanged),
             ("links refused, no room for the copy", copy_fails(lambda line: "O_EXCL" in line,
@@ -72,16 +73,7 @@ class FaultTest(unittest.TestCase):
             ("links refused, the old list unread for the copy", copy_fails(
                 lambda line: re.match(r"read\(\d+<[^>]*/Info\.plist>", line), "EIO", 0),
              "{installing}Could not read {path}: Input/output error\n" + failed, 255, unchanged),
-            ("a temporary name taken", link_fails("EEXIST"), "{installing}", 0,
-             {"Info.plist": new, "Info.plist.backup": old}),
-            ("new file's mode not set", lambda f, p: fault(
-                self, f, p, lambda line: line.startswith("fchmod(")),
-             "{installing}Could not set the mode of {temp}: Input/output error\n" + failed,
-             255, unchanged),
-            ("new file not flushed", lambda f, p: fault(
-                self, f, p, lambda line: re.match(temp_call % "fsync", line)),
-             "{installing}Could not flush to disk {temp}: Input/output error\n" + failed,
-             255, unchanged),
+            ("a temporary name taken", link_fails("EEXIST"), "{installing}", 0, replaced),
             ("earlier backup unreadable", lambda f, p: fault(
                 self, f, p, lambda line: '"Info.plist.backup"' in line),
              "{installing}Could not look at {path}.backup: Input/output error\n" + failed,
@@ -93,10 +85,10 @@ class FaultTest(unittest.TestCase):
             ("folder not flushed", lambda f, p: fault(
                 self, f, p, lambda line: re.match(r"fsync\(\d+<[^>]*-dry-[^/>]*>\)", line)),
              "{installing}Could not flush to disk the folder {folder}: Input/output error\n" + unflushed,
-             0, {"Info.plist": new, "Info.plist.backup": old}),
+             0, replaced),
             ("folder that cannot be read", folder_unreadable,
              "{installing}Could not open the folder {folder}: Permission denied\n" + unflushed,
-             0, {"Info.plist": new, "Info.plist.backup": old}),
+             0, replaced),
         ]
         for name, arrange, message, status, files in cases:
             with self.subTest(name):
