@@ -1,43 +1,131 @@
 #!/bin/sh
 # Keeps the Halvo readers where pcscd reads them, for the packages, whose
-# hooks and scriptlets call it. LIST is the CCID list in pcsc-lite's driver
-# folder. Where pcscd is 2.0 or later and the CCID driver 1.5.1 or later,
-# both take their driver folder from PCSCLITE_HP_DROPDIR: the readers are
-# then kept in a driver folder of this package's own, and no file of the
-# CCID package is changed (folder mode). Elsewhere the CCID list itself is
-# rewritten, its old bytes kept beside it (in-place mode). Either way
-# STATE/drivers links to the folder pcscd reads, so the tool's default path,
-# STATE/drivers/ifd-ccid.bundle/Contents/Info.plist, is the list pcscd
-# reads.
-#   keep-readers.sh add LIST     keeps the readers in the mode this system
-#                                allows, leaving the other mode's files
-#   keep-readers.sh restore LIST on removal: points pcscd at pcsc-lite's
-#                                folder again, and puts the backup beside
-#                                LIST back when LIST is still exactly what
-#                                the tool made of it, else says why not
-#   keep-readers.sh mode LIST    prints "folder", or the line naming the
-#                                in-place mode and why
-#   keep-readers.sh folder LIST SOURCE
-#                                folder mode, its list made from SOURCE
-#                                (Debian: libccid's own list)
-#   keep-readers.sh unfold LIST [FOLDER]
-#                                leaves folder mode: STATE/drivers links to
-#                                FOLDER, or is removed without one
-# Each restarts a running pcscd when what it reads changed (unfold leaves
-# that to its caller). It never fails, so that no package transaction stops
-# here.
+# hooks and scriptlets call it.
+#   keep-readers add      keeps the readers in the mode that decide picks
+#   keep-readers remove [--no-restart]
+#                         on the package's removal: takes away all it made,
+#                         and gives the CCID package its list back
+#   keep-readers mode     prints the mode, a colon, and why
+# Folder mode: where pcscd is 2.0 or later and the CCID driver 1.5.1 or
+# later, under systemd, both read the driver folder that PCSCLITE_HP_DROPDIR
+# names: the readers are kept in a driver folder of this package's own,
+# under the library folder, and no file of the CCID package is changed.
+# In-place mode: elsewhere the CCID list pcscd reads is rewritten, its old
+# bytes kept beside it (Debian: a copy of libccid's list, which its link
+# leads to). Administrator mode: an administrator's own PCSCLITE_HP_DROPDIR
+# is left alone. STATE/drivers always leads to the folder pcscd reads.
+# Each try-restarts a running pcscd once when what pcscd reads changed
+# (remove --no-restart leaves that to its caller). It never fails, so that
+# no package transaction stops here; one run at a time.
 set -u
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 tool=/usr/bin/halvo-readers
-state=/var/lib/halvo-readers
+# Filled in by the family's build: this package's folder under the library
+# folder, the CCID list in pcsc-lite's driver folder, and the CCID package's
+# own list (the same file, but on Debian: libccid's, behind the diverted link).
+state=@STATE@
+list=@LIST@
+source=@SOURCE@
 # Named in the systemd drop-in the packages install: it sets
-# PCSCLITE_HP_DROPDIR, and stands exactly while the folder does.
+# PCSCLITE_HP_DROPDIR, and stands exactly while the package's folder does.
 environment=$state/pcscd.env
-verb=$1 list=$2
+# Debian's list, the one its link leads to.
+live=$state/Info.plist
+# Where earlier versions kept all this.
+legacy=/var/lib/halvo-readers
 bundle=${list%/Contents/Info.plist}
 dropdir=${bundle%/*}
 
 say() { echo "halvo-readers: $*"; }
+
+# True when version $1 is $2 or later.
+at_least() {
+  [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | head -n 1)" = "$2" ]
+}
+
+# decide PCSCD CCID INIT SETTING: the mode for these versions of pcscd and
+# the CCID driver, this init system and the administrator's setting of
+# PCSCLITE_HP_DROPDIR ("FILE FOLDER", or empty), as "MODE: why". Touches
+# nothing.
+decide() {
+  if [ -n "$4" ] && [ "${4#* }" = "$dropdir" ]; then
+    echo "in-place: PCSCLITE_HP_DROPDIR, set in ${4%% *}, names pcsc-lite's own driver folder, so the Halvo readers go into the CCID list there."
+  elif [ -n "$4" ]; then
+    echo "administrator: PCSCLITE_HP_DROPDIR is set in ${4%% *}: pcscd reads ${4#* }, whose CCID list is its administrator's to keep; halvo-readers -c with no path checks it."
+  elif [ "$3" != systemd ]; then
+    echo "in-place: this system does not run systemd, which alone would point pcscd at a driver folder of this package's own, so the Halvo readers go into the CCID list in pcsc-lite's driver folder."
+  elif [ -z "$1" ] || ! at_least "$1" 2.0.0; then
+    echo "in-place: pcscd ${1:-(not installed)} reads pcsc-lite's driver folder alone (before 2.0), so the Halvo readers go into the CCID list it reads there."
+  elif [ -z "$2" ] || ! at_least "$2" 1.5.1; then
+    echo "in-place: the CCID driver ${2:-(of no stated version)} reads its list in pcsc-lite's driver folder alone (before 1.5.1), so the Halvo readers go into the CCID list there."
+  else
+    echo "folder: pcscd $1 and the CCID driver $2 read the driver folder $state/drivers, which holds the Halvo readers; no file of the CCID package is changed."
+  fi
+}
+
+pcscd_version() {
+  pcscd --version 2>/dev/null | sed -n 's/^pcsc-lite version \([0-9][0-9.]*[0-9]\).*/\1/p'
+}
+
+ccid_version() {
+  sed -n '/<key>CFBundleShortVersionString<\/key>/{n;s/.*<string>\(.*\)<\/string>.*/\1/p;}' "$1" 2>/dev/null
+}
+
+# "systemd" when the system runs it, or will (an image being built).
+init_system() {
+  init=$(readlink -f /sbin/init)
+  if [ -d /run/systemd/system ] || [ "${init##*/}" = systemd ]; then echo systemd; else echo other; fi
+}
+
+# The value of PCSCLITE_HP_DROPDIR that the environment file $1 sets, as
+# systemd and the shell read it: comments skipped, "export" and quotes
+# taken off, the last one winning.
+file_setting() {
+  sed -n -e 's/^[[:space:]]*\(export[[:space:]]\{1,\}\)\{0,1\}PCSCLITE_HP_DROPDIR=//' -e T \
+    -e 's/[[:space:]]*$//' -e 's/^"\(.*\)"$/\1/' -e "s/^'\\(.*\\)'\$/\\1/" -e p "$1" 2>/dev/null |
+    tail -n 1
+}
+
+# The value the systemd drop-in $1 sets: an EnvironmentFile's over an
+# Environment=, as systemd orders them.
+dropin_setting() {
+  from_environment='' from_file=''
+  while IFS= read -r line; do
+    line=${line#"${line%%[![:space:]]*}"}
+    case $line in
+      Environment=*PCSCLITE_HP_DROPDIR=*)
+        from_environment=$(printf '%s\n' "$line" | sed 's/.*PCSCLITE_HP_DROPDIR=\([^" ]*\).*/\1/') ;;
+      EnvironmentFile=*)
+        line=${line#EnvironmentFile=}
+        value=$(file_setting "${line#-}")
+        [ -z "$value" ] || from_file=$value ;;
+    esac
+  done < "$1"
+  echo "${from_file:-$from_environment}"
+}
+
+# The administrator's own setting of PCSCLITE_HP_DROPDIR, where there is
+# one: "FILE FOLDER", FILE the last that sets it in the order systemd
+# reads them (the unit's environment files, then the drop-ins in /etc and
+# /run by name; this package's own is in the library's unit folder).
+administrators_setting() {
+  found=
+  for file in /etc/default/pcscd /etc/sysconfig/pcscd; do
+    value=$(file_setting "$file")
+    [ -z "$value" ] || found="$file $value"
+  done
+  for file in $(for d in /etc/systemd/system /run/systemd/system; do
+      ls "$d"/pcscd.service.d/*.conf 2>/dev/null; done | sort -t/ -k6); do
+    value=$(dropin_setting "$file")
+    [ -z "$value" ] || found="$file $value"
+  done
+  echo "$found"
+}
+
+# The mode this system allows, with why.
+mode() {
+  decide "$(pcscd_version)" "$(ccid_version "$source")" "$(init_system)" "$(administrators_setting)"
+}
 
 # Only a running pcscd, only under systemd, and from dpkg's maintainer
 # scripts as policy-rc.d allows.
@@ -49,182 +137,197 @@ restart_pcscd() {
   fi
 }
 
-# True when version $1 is $2 or later.
-at_least() {
-  [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | head -n 1)" = "$2" ]
+# What a driver folder holds: each entry with what it links to, and the
+# CCID list's bytes.
+describe() {
+  (cd "$1" 2>/dev/null && find . -printf '%p %l\n' | sort && cat ifd-ccid.bundle/Contents/Info.plist 2>/dev/null)
 }
 
-# The administrator's own PCSCLITE_HP_DROPDIR, where they set one: the file
-# that sets it, then the folder.
-administrators_folder() {
-  for file in /etc/default/pcscd /etc/sysconfig/pcscd \
-      /etc/systemd/system/pcscd.service.d/*.conf /run/systemd/system/pcscd.service.d/*.conf; do
-    value=$(sed -n 's/.*PCSCLITE_HP_DROPDIR=\([^" ]*\).*/\1/p' "$file" 2>/dev/null | tail -n 1)
-    if [ -n "$value" ]; then
-      echo "$file $value"
-      return
-    fi
-  done
-}
-
-# Prints the mode this system allows for LIST ($1): "folder", "in-place"
-# or "administrator", a colon, and why.
-mode() {
-  pcscd=$(pcscd --version 2>/dev/null | sed -n 's/^pcsc-lite version \([0-9][0-9.]*[0-9]\).*/\1/p')
-  ccid=$(sed -n '/<key>CFBundleShortVersionString<\/key>/{n;s/.*<string>\(.*\)<\/string>.*/\1/p;}' "$1" 2>/dev/null)
-  admin=$(administrators_folder)
-  if [ -n "$admin" ]; then
-    echo "administrator: PCSCLITE_HP_DROPDIR is set in ${admin% *}: pcscd reads ${admin#* }, which this package leaves to its administrator."
-  elif [ -z "$pcscd" ] || ! at_least "$pcscd" 2.0.0; then
-    echo "in-place: pcscd ${pcscd:-(not installed)} reads pcsc-lite's driver folder alone (before 2.0), so the Halvo readers go into the CCID list it reads there."
-  elif [ -z "$ccid" ] || ! at_least "$ccid" 1.5.1; then
-    echo "in-place: the CCID driver ${ccid:-(of no stated version)} reads its list in pcsc-lite's driver folder alone (before 1.5.1), so the Halvo readers go into the CCID list there."
-  else
-    echo "folder: pcscd $pcscd and the CCID driver $ccid read the driver folder $state/drivers, which holds the Halvo readers; no file of the CCID package is changed."
+# What pcscd reads when it starts: its environment and its driver folder.
+pcscd_reads() {
+  folder=$dropdir
+  if [ -r "$environment" ]; then
+    cat "$environment"
+    folder=$(file_setting "$environment")
   fi
+  describe "$folder"
 }
 
-# Links $state/drivers to $1, replacing what it linked to in one rename.
+# Links STATE/drivers to $1, replacing what it linked to in one rename.
 point_at() {
   ln -sfn "$1" "$state/drivers.link" && mv -T "$state/drivers.link" "$state/drivers"
 }
 
-# What a driver folder holds: each entry with what it links to, and the
-# CCID list's bytes.
-describe() {
-  (cd "$1" 2>/dev/null && find . -printf '%p %l\n' | sort && cat ifd-ccid.bundle/Contents/Info.plist)
+# Says what to mend in the list $1 that the tool refused, and what to run
+# then, the same in every family and mode.
+refused() {
+  say "warning: the Halvo readers could not be added to $1; see the lines above. pcscd reads that list as it is. Once it is mended, run: $0 add"
 }
 
-# Fills the new folder: links to pcsc-lite's drivers and to the CCID
-# bundle's Contents but its list, and a copy of SOURCE ($1) as that list.
-# Returns 1 at the first step that fails.
+# Adds the readers to the file $1, a copy of $2, whose name the tool's
+# lines then carry; returns 1, having said what to do, when it is refused.
+add_readers() {
+  status=0
+  report=$("$tool" -i "$1") || status=$?
+  printf '%s\n' "$report" | sed "s|$1|$2|g"
+  [ "$status" -eq 0 ] || refused "$(readlink -f "$2")"
+  return "$status"
+}
+
+# Fills $1, a new driver folder: a link to each of pcsc-lite's drivers but
+# the CCID bundle, and a CCID bundle whose list is $2 with the readers
+# added (or as it is, where the tool refuses it), and whose other entries
+# link to the packaged bundle's. Prints the tool's lines; returns 1 at the
+# first step that fails.
 fill_folder() {
-  mkdir -p "$contents" && chmod 0755 "$new" "$new/ifd-ccid.bundle" "$contents" || return 1
+  contents=$1/ifd-ccid.bundle/Contents
+  mkdir -p "$contents" && chmod 0755 "$1" "$1/ifd-ccid.bundle" "$contents" || return 1
   for entry in "$dropdir"/* "$bundle"/Contents/*; do
     case $entry in
       "$bundle" | "$bundle"/Contents/Info.plist*) ;;
       "$bundle"/Contents/*) ln -s "$entry" "$contents/${entry##*/}" || return 1 ;;
-      *) [ ! -e "$entry" ] || ln -s "$entry" "$new/${entry##*/}" || return 1 ;;
+      *) [ ! -e "$entry" ] || ln -s "$entry" "$1/${entry##*/}" || return 1 ;;
     esac
   done
-  cp "$1" "$contents/Info.plist" && chmod 0644 "$contents/Info.plist"
-}
-
-# Makes a driver folder, $new, beside the current one, from SOURCE ($1),
-# with the readers added to its list. Returns 1, having said so and left
-# nothing behind, when it cannot be made.
-make_folder() {
-  new=$(mktemp -d "$state/drivers.XXXXXX") || return 1
-  contents=$new/ifd-ccid.bundle/Contents
-  if ! fill_folder "$1"; then
-    rm -rf "$new"
-    say "warning: could not make a driver folder in $state; pcscd reads what it read before."
-    return 1
-  fi
-  if ! report=$("$tool" -i "$contents/Info.plist"); then
-    # pcscd then works as it would without this package.
-    printf '%s\n' "$report" | sed "s|$contents/Info.plist|$1|g"
-    say "warning: the Halvo readers could not be added to $1; see the lines above. pcscd reads it as it is. Once the list is mended, run: $0 add $list"
-    ln -sf "$(readlink -f "$1")" "$contents/Info.plist"
-    report=
-  fi
+  cp "$2" "$contents/Info.plist" && chmod 0644 "$contents/Info.plist" || return 1
+  add_readers "$contents/Info.plist" "$2" || ln -sf "$(readlink -f "$2")" "$contents/Info.plist" || return 1
   rm -f "$contents/Info.plist.backup"
 }
 
-# Folder mode: the readers in a driver folder of this package's own, made
-# whole beside the one pcscd reads and put in its place by one rename.
-folder() {
-  mkdir -p "$state" && chmod 0755 "$state"
-  make_folder "$1" || return 0
-  if [ -e "$environment" ] && [ "$(describe "$new")" = "$(describe "$state/drivers")" ]; then
-    rm -rf "$new"
-    return 0
+# Takes away the environment file and the driver folders, but for $1.
+clear_folders() {
+  rm -f "$environment"
+  for folder in drivers.a drivers.b; do
+    [ "$folder" = "${1:-}" ] || rm -rf "${state:?}/$folder"
+  done
+}
+
+# Folder mode: a new driver folder made from $1 beside the one pcscd reads
+# (the other of drivers.a and drivers.b, whatever an earlier run left
+# there), and put in its place by one rename of the link.
+to_folder() {
+  current=$(readlink "$state/drivers" 2>/dev/null)
+  new=drivers.a
+  [ "$current" != drivers.a ] || new=drivers.b
+  rm -rf "${state:?}/$new"
+  if ! report=$(fill_folder "$state/$new" "$1"); then
+    rm -rf "${state:?}/$new"
+    say "warning: could not make a driver folder in $state; pcscd reads what it read before."
+    return
+  fi
+  if [ -e "$environment" ] && [ "$(describe "$state/$new")" = "$(describe "$state/drivers")" ]; then
+    rm -rf "${state:?}/$new"
+    return
   fi
   [ -z "$report" ] || printf '%s\n' "$report"
-  # The old folder goes only once the link has left it.
-  if ! point_at "${new##*/}"; then
-    rm -rf "$new"
-    return 0
+  if ! point_at "$new"; then
+    rm -rf "${state:?}/$new"
+    return
   fi
+  clear_folders "$new"
   printf 'PCSCLITE_HP_DROPDIR=%s\n' "$state/drivers" > "$environment.new" &&
     chmod 0644 "$environment.new" && mv -f "$environment.new" "$environment"
-  for old in "$state"/drivers.??????; do
-    [ "$old" = "$new" ] || rm -rf "$old"
-  done
-  restart_pcscd
 }
 
-# Leaves folder mode: pcscd reads pcsc-lite's folder again.
-unfold() {
-  rm -f "$environment"
-  if [ -n "${1:-}" ]; then point_at "$1"; else rm -f "$state/drivers"; fi
-  rm -rf "$state"/drivers.??????
+# In-place mode, the CCID list itself ($list) rewritten.
+in_place() {
+  clear_folders
+  point_at "$dropdir"
+  add_readers "$list" "$list" || :
 }
 
-add() {
-  work=$(mktemp -d) || return 0
-  cp -p "$real" "$work/before"
-  status=0
-  "$tool" -i "$list" || status=$?
-  [ "$status" -eq 0 ] ||
-    say "warning: the Halvo readers could not be added to $list; see the lines above. Once the list is mended, run: halvo-readers -i $list"
-  # An install that ended half-way changed the list all the same.
-  cmp -s "$work/before" "$real" || restart_pcscd
-  rm -rf "$work"
-}
-
-# Puts the backup beside LIST back when LIST is still what the tool made of
-# it; returns 1 when there was none.
-give_back() {
-  backup=$real.backup
-  [ -f "$backup" ] || return 1
-  work=$(mktemp -d) || return 0
-  cp "$backup" "$work/Info.plist"
-  "$tool" -i "$work/Info.plist" >/dev/null 2>&1
-  if cmp -s "$work/Info.plist" "$real"; then
-    mv -f "$backup" "$real" && say "$list is the CCID package's own list again." &&
-      restart_pcscd
+# In-place mode on Debian: the list libccid's link leads to is a copy of
+# libccid's own with the readers added; on a refusal pcscd keeps the one it
+# has, or reads libccid's own.
+in_copy() {
+  clear_folders
+  point_at "$dropdir"
+  cp "$source" "$live.new" && chmod 0644 "$live.new" || return
+  if ! add_readers "$live.new" "$source" && [ -f "$live" ] && [ ! -L "$live" ]; then
+    rm -f "$live.new"
+  elif cmp -s "$live.new" "$live"; then
+    rm -f "$live.new"
   else
-    say "$list changed since the Halvo readers were added; it stays as it is (the list before them is $backup)."
+    mv -f "$live.new" "$live"
   fi
-  rm -rf "$work"
+  rm -f "$live.new.backup"
+}
+
+# Puts the backup beside the CCID list back when the list is still what the
+# tool made of it; returns 1 when there is none.
+give_back() {
+  real=$(readlink -f "$list")
+  [ -f "$real.backup" ] || return 1
+  copy=$(mktemp) || return 0
+  cp "$real.backup" "$copy"
+  "$tool" -i "$copy" >/dev/null 2>&1
+  if cmp -s "$copy" "$real"; then
+    mv -f "$real.backup" "$real" && say "$list is the CCID package's own list again."
+  else
+    say "$list changed since the Halvo readers were added; it stays as it is (the list before them is $real.backup)."
+  fi
+  rm -f "$copy" "$copy.backup"
 }
 
 keep() {
-  how=$(mode "$list") admin=$(administrators_folder)
+  how=$(mode)
   say "${how#*: }"
-  was_folder=$([ -e "$environment" ] && echo 1)
+  setting=$(administrators_setting)
   case ${how%%:*} in
-    folder) give_back; folder "$list"; return ;;
-    administrator) give_back; unfold "${admin#* }" ;;
-    *) mkdir -p "$state" && unfold "$dropdir" && add ;;
+    folder)
+      [ "$source" != "$list" ] || give_back
+      to_folder "$source" ;;
+    administrator)
+      [ "$source" != "$list" ] || give_back
+      clear_folders
+      point_at "${setting#* }" ;;
+    *)
+      if [ "$source" != "$list" ]; then in_copy; else in_place; fi ;;
   esac
-  [ -z "$was_folder" ] || restart_pcscd
-}
-
-restore() {
-  was_folder=$([ -e "$environment" ] && echo 1)
-  unfold
-  if [ -n "$was_folder" ]; then
-    restart_pcscd
-  elif [ -e "$list" ] && ! give_back; then
-    say "no backup at $real.backup; $list stays as it is."
+  # Debian's link reaches the folder pcscd reads through the live list.
+  if [ "$source" != "$list" ] && [ "${how%%:*}" != in-place ]; then
+    ln -sfn drivers/ifd-ccid.bundle/Contents/Info.plist "$live.link" && mv -T "$live.link" "$live"
   fi
 }
 
-real=$(readlink -f "$list")
-if [ ! -e "${3:-$list}" ] && [ "$verb" != restore ] && [ "$verb" != unfold ]; then
-  say "no CCID driver list at ${3:-$list} (the CCID package is not installed); nothing to do."
-  # A folder of this package's own would link a driver that is gone.
-  if [ -e "$environment" ]; then unfold "$dropdir"; restart_pcscd; fi
-  exit 0
-fi
-case "$verb" in
-  add) keep ;;
-  restore) restore ;;
-  mode) mode "$list" ;;
-  folder) folder "$3" ;;
-  unfold) unfold "${3:-}" ;;
-  *) say "usage: keep-readers.sh add|restore|mode|folder|unfold LIST" ;;
+# Nothing of this package's leads pcscd anywhere but pcsc-lite's folder.
+clear_away() {
+  clear_folders
+  rm -f "$state/drivers"
+  [ "$source" = "$list" ] || rm -f "$live"
+}
+
+take_away() {
+  clear_away
+  rm -f "$state/lock"
+  [ "$source" != "$list" ] || give_back || :
+}
+
+# Runs $1 holding the lock, so that runs take turns, and restarts pcscd
+# once if what it reads changed, unless $2 says the caller will.
+run_locked() {
+  mkdir -p "$state" && chmod 0755 "$state" || return
+  { flock 9 2>/dev/null; locked "$@"; } 9> "$state/lock"
+}
+
+locked() {
+  before=$(pcscd_reads)
+  "$1"
+  [ "$legacy" = "$state" ] || rm -rf "$legacy"
+  [ "$(pcscd_reads)" = "$before" ] || [ "${2:-}" = --no-restart ] || restart_pcscd
+}
+
+case ${1:-} in
+  add)
+    if [ -e "$source" ]; then
+      run_locked keep
+    else
+      say "no CCID driver list at $source (the CCID package is not installed); nothing to do."
+      # A folder of this package's own would lead to a driver that is gone.
+      run_locked clear_away
+    fi ;;
+  remove) run_locked take_away "${2:-}" ;;
+  mode) mode ;;
+  *) say "usage: keep-readers add | remove [--no-restart] | mode" ;;
 esac
 exit 0

@@ -121,7 +121,7 @@ def fleet(work, tool, lists):
     assert all(s["failures"] == s["unreachable"] == 0 for s in stats.values()), stats
     before = {name: on(work, name, "cat", lists[name]) for name in HOSTS}
     libccid = on(work, "folder", "cat", "/etc/libccid_Info.plist")
-    assert on(work, "folder", "cat", "/var/lib/halvo-readers/pcscd.env"), "not in folder mode"
+    assert on(work, "folder", "cat", "/usr/lib/halvo-readers/pcscd.env"), "not in folder mode"
     for name in HOSTS:  # the package restarted pcscd itself
         on(work, name, "rm", "-f", "/root/restarts.log")
     lacking = ["fedora", "arch"]  # and "halfway", whose install fails
@@ -145,6 +145,8 @@ def fleet(work, tool, lists):
         "\nFillExistingReaders returned an error."), module["refused"]["msg"]
     for name in ("debian", "folder"):  # each package already added them
         assert not module[name]["changed"] and stats[name]["changed"] == 0, module[name]
+    assert [module[n].get("mode") for n in ("debian", "folder", "fedora")] == \
+        ["in-place", "folder", None], module
     for name in HOSTS:
         assert on(work, name, "cat", lists[name]) == before[name], name
         assert not on(work, name, "cat", lists[name] + ".backup", "/root/restarts.log"), name

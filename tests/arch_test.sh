@@ -36,4 +36,5 @@ for v in 1 2 other; do
 done
 cp "$ccid"/v*.plist "$work/root/"
 pcscd_2 "$work/root"
+selinux_policy "$work/root"
 run_inside "$sandbox" "$work/root" arch

@@ -2,12 +2,12 @@
 # Inside the overlay: every change vanishes with it. dpkg runs without a
 # terminal and without any --force-conf* option throughout.
 set -eu
-list=$1 etc=/etc/libccid_Info.plist live=/var/lib/halvo-readers/Info.plist
+list=$1 etc=/etc/libccid_Info.plist live=/usr/lib/halvo-readers/Info.plist
 . ./package_steps.sh
 # pcscd reads the generated list, which holds the twelve and every reader of
 # libccid's list, whose file is as libccid shipped it.
 generated() {
-  [ "$(readlink "$list")" = "$live" ] || fail "$list is not the package's link"
+  [ "$(readlink -f "$list")" = "$live" ] || fail "$list does not lead to the package's list"
   [ "$(stat -c %a "$live")" = 644 ] || fail "$live is not 0644"
   halvo-readers -c "$list" > check.log || fail "readers missing: $(cat check.log)"
   halvo-readers -l "$etc" | sort > etc.lst
@@ -18,6 +18,8 @@ generated() {
 }
 stub_service_control /usr/bin/deb-systemd-invoke
 if [ "$2" = folder ]; then
+  # The helper run by hand, outside dpkg, restarts through systemctl.
+  stub_service_control /usr/bin/systemctl
   cp "$etc" v1.plist
   install_package() { dpkg -i halvo-readers.deb; }
   update_ccid() { dpkg --unpack libccid-up.deb && dpkg --configure libccid; }
@@ -26,6 +28,13 @@ if [ "$2" = folder ]; then
   remove_package() { dpkg -r halvo-readers; }
   verify_ccid() { dpkg --verify libccid; }
   keeps_readers_in_folder "$list" "$etc"
+  # libccid removed: nothing of the package's leads pcscd to its folder.
+  run again.log dpkg -i halvo-readers.deb
+  restarts "try-restart pcscd.service"
+  run no-libccid.log dpkg -r --force-depends libccid
+  state=$(dirname "$(environment_file)")
+  [ "$(ls -A "$state")" = lock ] || fail "left without libccid: $(ls -A "$state")"
+  restarts "try-restart pcscd.service"
   echo ok
   exit
 fi
@@ -52,7 +61,8 @@ bash sandbox.sh sees recognized halvo-readers "$live" > sees.log || fail "pcscd:
 cp "$etc" stock.plist
 printf '<key>ifdVendorID</key>\n' >> "$etc"
 run refused.log dpkg-reconfigure halvo-readers
-grep -q "^halvo-readers: warning: .* dpkg-reconfigure halvo-readers" refused.log || fail "no warning: $(cat refused.log)"
+grep -q "^halvo-readers: warning: .* $etc; .* run: /usr/libexec/halvo-readers/keep-readers add" refused.log ||
+  fail "no warning: $(cat refused.log)"
 cmp -s "$live" upgraded.plist || fail "a refused list changed pcscd's list"
 restarts ""
 bash sandbox.sh pcscd "$list" pcscd.log || fail "pcscd cannot parse its list after a refusal"
@@ -64,11 +74,11 @@ dpkg -S "$list" | grep -q "^libccid: " || fail "$list is not libccid's"
 [ -z "$(find /etc -name '*halvo*' -o -name '*.backup')" ] || fail "left in /etc: $(find /etc -name '*halvo*' -o -name '*.backup')"
 restarts "try-restart pcscd.service"
 run purge.log dpkg --purge halvo-readers
-[ ! -e /var/lib/halvo-readers ] || fail "the purge left /var/lib/halvo-readers"
+[ ! -e "${live%/*}" ] || fail "the purge left ${live%/*}: $(ls -A "${live%/*}")"
 run after-purge.log dpkg -i halvo-readers.deb
 generated
 run purge.log dpkg --purge halvo-readers
 run remove-libccid.log dpkg -r --force-depends libccid
 run no-list.log dpkg -i halvo-readers.deb
-grep -q "libccid not installed); nothing to do" no-list.log || fail "$(cat no-list.log)"
+grep -q "(the CCID package is not installed); nothing to do" no-list.log || fail "$(cat no-list.log)"
 echo ok

@@ -28,7 +28,7 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $7, $8}')
 ./usr/share/doc/halvo-readers/copyright  
 ./usr/share/lintian/overrides/halvo-readers  
 ./usr/share/man/man1/halvo-readers.1.gz  
-.$list -> /var/lib/halvo-readers/Info.plist" ] || fail "package files: $files"
+.$list -> ../../../../halvo-readers/Info.plist" ] || fail "package files: $files"
 # Read once into a variable: under pipefail, grep -q quitting early would
 # fail the pipeline through dpkg-deb's SIGPIPE.
 control=$(dpkg-deb -I "$deb")
@@ -66,5 +66,6 @@ printf 'Package: ifd-other\nVersion: 1\nArchitecture: all\nMaintainer: tests <te
 cp root/v2.plist "other$drivers/ifd-other.bundle/Contents/Info.plist"
 dpkg-deb -b other root/ifd-other.deb >/dev/null
 pcscd_2 "$work/root"
+selinux_policy "$work/root"
 cp "$deb" root/halvo-readers.deb
 run_inside "$sandbox" "$work/root" deb

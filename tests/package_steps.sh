@@ -12,10 +12,10 @@ run() {
 }
 
 # Puts a stand-in for a systemd service control command at PATH, which
-# notes each call, and makes the system look booted with systemd.
+# notes each restart, and makes the system look booted with systemd.
 stub_service_control() {
   mkdir -p /run/systemd/system
-  printf '#!/bin/sh\necho "$*" >> "%s/restarts.log"\n' "$PWD" > "$1"
+  printf '#!/bin/sh\ncase "$*" in *restart*) echo "$*" >> "%s/restarts.log" ;; esac\n' "$PWD" > "$1"
   chmod +x "$1"
 }
 
@@ -59,10 +59,12 @@ keeps_readers() {
 # its list, CCID-LIST or LIST, should have), and pcscd, started with the drop-in's environment,
 # recognizing the Halvo and stock readers there while the package is in.
 keeps_readers_in_folder() {
-  local list=$1 state=/var/lib/halvo-readers
+  local list=$1 state
   ccid_list=${2:-$1}
+  cp /usr/sbin/pcscd pcscd1
   install pcscd2 /usr/sbin/pcscd
   run install.log install_package
+  state=$(dirname "$(environment_file)")
   grep -q "read the driver folder $state/drivers" install.log || fail "not in folder mode: $(cat install.log)"
   untouched v1.plist
   [ "$(as_started env | grep PCSCLITE_HP_DROPDIR)" = "PCSCLITE_HP_DROPDIR=$state/drivers" ] ||
@@ -71,6 +73,8 @@ keeps_readers_in_folder() {
   cp /usr/bin/halvo-readers tool  # for after the removal
   as_started bash sandbox.sh sees recognized ./tool - stock > sees.log || fail "pcscd: $(cat sees.log)"
   restarts "try-restart pcscd.service"
+  pcscd_may_read "$state"
+  folder_edges "$state"
   run update.log update_ccid
   untouched v2.plist
   as_started bash sandbox.sh sees recognized ./tool - stock later > sees.log || fail "pcscd: $(cat sees.log)"
@@ -88,6 +92,73 @@ keeps_readers_in_folder() {
   restarts "try-restart pcscd.service"
 }
 
+# pcscd_may_read STATE: each path pcscd walks through STATE/drivers to the
+# drivers' files, labelled as refpolicy labels it (./file_contexts), may be
+# searched and read by pcscd_t, and the environment file read by init_t, as
+# refpolicy (./policy) allows.
+pcscd_may_read() {
+  local dir=$1 domain class perms path perm label
+  {
+    while [ -n "$dir" ]; do echo "pcscd_t dir search $dir"; dir=${dir%/*}; done
+    echo "pcscd_t lnk_file read $1/drivers"
+    find "$1/drivers/" -printf 'pcscd_t %Y %p\n' | sed 's/ l / lnk_file read /; s/ d / dir search,read /; s/ f / file read /'
+    echo "init_t file read $(environment_file)"
+  } | while read -r domain class perms path; do
+    label=$(matchpathcon -f file_contexts -n "${path:-/}" | cut -d: -f3)
+    for perm in ${perms//,/ }; do
+      [ -n "$(sesearch -A -s "$domain" -t "$label" -c "$class" -p "$perm" policy)" ] ||
+        fail "$domain may not $perm $class ${path:-/} ($label)"
+    done
+  done
+}
+
+# folder_edges STATE: with the package in, in folder mode with STATE as
+# its folder: runs at once never leave pcscd without its folder; the
+# administrator's setting is read as systemd and the shell read it; a
+# crossing to in-place mode and back restarts pcscd once each; a list the
+# tool refuses is never written, and the command the warning names mends it.
+folder_edges() {
+  local state=$1 keep file text want round
+  keep=$(ls /usr/libexec/halvo-readers/keep-readers /usr/share/libalpm/scripts/halvo-readers 2>/dev/null || :)
+  for round in 1 2 3 4 5 6 7 8; do
+    "$keep" add > /dev/null & "$keep" add > /dev/null & wait
+    halvo-readers -c "$state/drivers/ifd-ccid.bundle/Contents/Info.plist" > check.log ||
+      fail "runs at once, round $round: $(cat check.log)"
+  done
+  printf "PCSCLITE_HP_DROPDIR='/opt/drv'\n" > /etc/pcscd.local
+  while IFS='|' read -r file text want; do
+    mkdir -p "${file%/*}" && printf '%b' "$text" > "$file"
+    "$keep" mode | grep -q "^$want" || fail "$file with $text: $("$keep" mode)"
+    rm "$file"
+  done <<'ROWS'
+/etc/default/pcscd|# PCSCLITE_HP_DROPDIR=/opt/drv\n|folder:
+/etc/sysconfig/pcscd|export PCSCLITE_HP_DROPDIR="/opt/drv"\n|administrator: .* reads /opt/drv,
+/etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironment="PCSCLITE_HP_DROPDIR=/opt/drv"\n|administrator: .* reads /opt/drv,
+/run/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironmentFile=-/etc/pcscd.local\n|administrator: .* reads /opt/drv,
+ROWS
+  restarts ""
+  install pcscd1 /usr/sbin/pcscd
+  run cross.log "$keep" add
+  restarts "try-restart pcscd.service"
+  install pcscd2 /usr/sbin/pcscd
+  run back.log "$keep" add
+  restarts "try-restart pcscd.service"
+  untouched v1.plist
+  cp -p "$ccid_list" mended.plist
+  echo "<key>ifdVendorID</key>" >> "$ccid_list"
+  cp "$ccid_list" refused.plist
+  run refused.txt "$keep" add
+  cmp -s "$ccid_list" refused.plist || fail "a refused list was written"
+  restarts "try-restart pcscd.service"
+  cp -p mended.plist "$ccid_list"
+  [ "$(sed -n "s|^halvo-readers: warning: .* to $(readlink -f "$ccid_list"); .* run: ||p" refused.txt)" = "$keep add" ] ||
+    fail "the warning names no file to mend and command to run: $(cat refused.txt)"
+  run mended.log "$keep" add
+  halvo-readers -c > check.log || fail "the warning's command did not mend it: $(cat refused.txt check.log)"
+  untouched v1.plist
+  restarts "try-restart pcscd.service"
+}
+
 # untouched BYTES: the CCID package's own check is clean, and its list holds
 # BYTES (a file).
 untouched() {
@@ -95,12 +166,16 @@ untouched() {
   cmp -s "$ccid_list" "$1" || fail "the CCID list is not the package's"
 }
 
+# The environment file the package's drop-in names.
+environment_file() {
+  sed -n 's/^EnvironmentFile=-\{0,1\}//p' /usr/lib/systemd/system/pcscd.service.d/halvo-readers.conf 2>/dev/null
+}
+
 # as_started CMD...: runs CMD with the environment systemd gives pcscd
 # through the package's drop-in.
 as_started() {
   local file setting
-  for file in $(sed -n 's/^EnvironmentFile=-\{0,1\}//p' /usr/lib/systemd/system/pcscd.service.d/halvo-readers.conf 2>/dev/null); do
-    [ ! -r "$file" ] || while read -r setting; do set -- env "$setting" "$@"; done < "$file"
-  done
+  file=$(environment_file)
+  [ ! -r "$file" ] || while read -r setting; do set -- env "$setting" "$@"; done < "$file"
   "$@"
 }

@@ -53,6 +53,30 @@ pcscd_2() {
   cp "$pcscd" "$1/pcscd2"
 }
 
+# selinux_policy ROOT: refpolicy as Debian builds it (selinux-policy-default
+# unpacked in the build folder, so that nothing under /etc changes), its
+# binary policy and default file contexts as ROOT/policy and
+# ROOT/file_contexts, built once for every package test of this build.
+selinux_policy() {
+  local dir=$work/../selinux tool
+  for tool in sesearch matchpathcon semodule; do
+    command -v "$tool" >/dev/null ||
+      bash "$sandbox" skip "$tool not found (Debian packages setools, selinux-utils, policycoreutils)"
+  done
+  mkdir -p "$dir"
+  (
+    flock 9
+    [ ! -s "$dir/root/policy.33" ] || exit 0
+    cd "$dir" && rm -rf root && mkdir -p root/var/lib/selinux
+    apt-get download selinux-policy-default >/dev/null 2>&1 && dpkg-deb -x selinux-policy-default_*.deb root &&
+      cd root/usr/share/selinux/default &&
+      semodule -p "$dir/root" -s default -N -X 100 -i ./*.pp.bz2 > "$dir/build.log" 2>&1 &&
+      ln -s etc/selinux/default/policy/policy.33 "$dir/root/policy.33"
+  ) 9> "$dir.lock" || fail "refpolicy could not be built: $(tail -n 5 "$dir/build.log" 2>/dev/null)"
+  cp "$dir/root/policy.33" "$1/policy"
+  cp "$dir/root/etc/selinux/default/contexts/files/file_contexts" "$1/file_contexts"
+}
+
 # run_inside SANDBOX ROOT NAME: runs tests/NAME_inside.sh in an overlay,
 # in ROOT with the inside helpers beside it, once as the system is and once
 # with pcscd 2 (ROOT/pcscd2) in folder mode, and passes when each says ok;

@@ -60,4 +60,5 @@ cp "$work"/pkg/halvo-readers-[0-9]*."$(uname -m)".rpm "$work/root/halvo-readers.
 cp "$work"/fedora/halvo-readers-[0-9]*."$(uname -m)".rpm "$work/root/fedora-halvo-readers.rpm"
 echo "$fedora/ifd-ccid.bundle/Contents/Info.plist" > "$work/root/fedora-list"
 pcscd_2 "$work/root"
+selinux_policy "$work/root"
 run_inside "$sandbox" "$work/root" rpm

@@ -108,6 +108,17 @@ backup:
     ended half-way
   type: str
   sample: /usr/lib64/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist.backup
+mode:
+  description: How this project's package keeps the readers on the host,
+    C(folder), C(in-place) or C(administrator), as its helper's C(mode)
+    says, with why in I(mode_reason); absent where no package is installed.
+  returned: where the package is installed
+  type: str
+  sample: folder
+mode_reason:
+  description: Why the package keeps the readers as it does.
+  returned: where the package is installed
+  type: str
 stdout_lines:
   description: The tool's lines, of the install when one ran, else of the check.
   returned: always
@@ -121,6 +132,9 @@ import re
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_text
 
+# The packages' helper, which tells their mode: Debian's and the RPM's,
+# then the Arch package's.
+HELPERS = ('/usr/libexec/halvo-readers/keep-readers', '/usr/share/libalpm/scripts/halvo-readers')
 # The tool's exit status for "readers are missing" in check mode.
 MISSING = 1
 ID = r'(0x[0-9a-f]{4,}|000000)'
@@ -174,6 +188,17 @@ def parse_report(lines):
     return missing, mismatched
 
 
+def package_mode(module):
+    """The package's mode and why, where a package is installed."""
+    for helper in HELPERS:
+        if os.access(helper, os.X_OK):
+            rc, out, err = module.run_command([helper, 'mode'])
+            mode, _, why = to_text(out).strip().partition(': ')
+            if rc == 0 and why:
+                return dict(mode=mode, mode_reason=why)
+    return {}
+
+
 def read_list(module, path):
     try:
         with open(path, 'rb') as handle:
@@ -218,7 +243,8 @@ def main():
     tool = find_tool(module)
     rc, lines = run_tool(module, tool, '-c', path)
     missing, mismatched = parse_report(lines)
-    result = dict(changed=False, missing=missing, mismatched=mismatched, stdout_lines=lines)
+    result = dict(changed=False, missing=missing, mismatched=mismatched, stdout_lines=lines,
+                  **package_mode(module))
     if rc == 0:
         module.exit_json(**result)
     if module.check_mode:
