@@ -19,7 +19,7 @@ remove_package() { $pacman -R halvo-readers; }
 if [ "$2" = folder ]; then
   add_driver() { $pacman -U ccid-other.pkg.tar.zst; }
   remove_driver() { $pacman -R ccid-other; }
-  verify_ccid() { $pacman -Qkk ccid; }
+  verify() { $pacman -Qkk "${1:-ccid}"; }
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"

@@ -26,7 +26,7 @@ if [ "$2" = folder ]; then
   add_driver() { dpkg -i ifd-other.deb; }
   remove_driver() { dpkg -r ifd-other; }
   remove_package() { dpkg -r halvo-readers; }
-  verify_ccid() { dpkg --verify libccid; }
+  verify() { dpkg --verify "${1:-libccid}"; }
   keeps_readers_in_folder "$list" "$etc"
   # libccid removed: nothing of the package's leads pcscd to its folder.
   run again.log dpkg -i halvo-readers.deb

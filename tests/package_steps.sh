@@ -53,11 +53,14 @@ keeps_readers() {
 
 # keeps_readers_in_folder LIST [CCID-LIST]: the life every package test holds its
 # package to where pcscd is 2.0 or later (pcscd2, put in place of the
-# system's), through the steps above and add_driver and remove_driver: the
-# readers kept in the package's own driver folder, the CCID package as it
-# shipped at every step (untouched, the family's own check, with the bytes
-# its list, CCID-LIST or LIST, should have), and pcscd, started with the drop-in's environment,
-# recognizing the Halvo and stock readers there while the package is in.
+# system's), through the steps above and add_driver, remove_driver and
+# verify [PACKAGE] (the family's own check, of the CCID package by
+# default): the readers kept in the package's own driver folder, the CCID
+# package as it shipped at every step (untouched, with the bytes its list,
+# CCID-LIST or LIST, should have), the package's own check clean too, pcscd,
+# started with the drop-in's environment, recognizing the Halvo and stock
+# readers there while the package is in, and every edge (pcscd_may_read,
+# folder_edges).
 keeps_readers_in_folder() {
   local list=$1 state
   ccid_list=${2:-$1}
@@ -114,7 +117,8 @@ pcscd_may_read() {
 
 # folder_edges STATE: with the package in, in folder mode with STATE as
 # its folder: runs at once never leave pcscd without its folder; the
-# administrator's setting is read as systemd and the shell read it; a
+# administrator's setting is read as systemd and the shell read it, and
+# without systemd the mode is in-place; a
 # crossing to in-place mode and back restarts pcscd once each; a list the
 # tool refuses is never written, and the command the warning names mends it.
 folder_edges() {
@@ -136,6 +140,10 @@ folder_edges() {
 /etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironment="PCSCLITE_HP_DROPDIR=/opt/drv"\n|administrator: .* reads /opt/drv,
 /run/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironmentFile=-/etc/pcscd.local\n|administrator: .* reads /opt/drv,
 ROWS
+  file=$(readlink /sbin/init)
+  mv /run/systemd/system /run/systemd/booted && ln -sfn /bin/sh /sbin/init
+  "$keep" mode | grep -q "^in-place: this system does not run systemd" || fail "no systemd: $("$keep" mode)"
+  mv /run/systemd/booted /run/systemd/system && ln -sfn "$file" /sbin/init
   restarts ""
   install pcscd1 /usr/sbin/pcscd
   run cross.log "$keep" add
@@ -157,12 +165,13 @@ ROWS
   halvo-readers -c > check.log || fail "the warning's command did not mend it: $(cat refused.txt check.log)"
   untouched v1.plist
   restarts "try-restart pcscd.service"
+  verify halvo-readers > verify.log 2>&1 || fail "the package is not as it shipped: $(cat verify.log)"
 }
 
 # untouched BYTES: the CCID package's own check is clean, and its list holds
 # BYTES (a file).
 untouched() {
-  verify_ccid > verify.log 2>&1 || fail "the CCID package is not as it shipped: $(cat verify.log)"
+  verify > verify.log 2>&1 || fail "the CCID package is not as it shipped: $(cat verify.log)"
   cmp -s "$ccid_list" "$1" || fail "the CCID list is not the package's"
 }
 

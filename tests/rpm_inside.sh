@@ -22,7 +22,7 @@ remove_package() { $rpm -e halvo-readers; }
 if [ "$2" = folder ]; then
   add_driver() { $rpm -i fedora-ccid-other.rpm; }
   remove_driver() { $rpm -e pcsc-other; }
-  verify_ccid() { $rpm -V pcsc-lite-ccid; }
+  verify() { $rpm -V --nodeps "${1:-pcsc-lite-ccid}"; }
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"
