@@ -5,7 +5,9 @@ overlay of /: Debian with the .deb installed by the role, once with its
 pcscd and once with pcscd 2 (the package's own driver folder, libccid's
 files untouched), a Fedora-like plain list and an Arch-like list behind a
 link with the executable copied, a list the tool refuses, and one whose
-backup cannot be renamed into place. A check with diff writes nothing, a run adds the readers (the
+backup cannot be renamed into place. A check with diff writes nothing and
+checks every list, even where an install would replace the tool; each
+package reports its mode; a run adds the readers (the
 backup the original, beside the link's target, pcscd try-restarted once),
 an install that ends half-way fails its host as changed, a second run
 changes nothing, and the refused list fails its host alone, untouched.
@@ -88,10 +90,11 @@ def main():
         driverlists.write_file(work + "/sshd_config", SSHD.format(work))
         driverlists.write_file(work + "/systemctl", SYSTEMCTL)
         shutil.copy(pcscd2, work + "/pcscd2")
+        shutil.copy(tool, work + "/halvo-readers")
         os.makedirs(work + "/collections/ansible_collections/halvo")
         os.symlink(top + "/packaging/ansible", work + "/collections/ansible_collections/halvo/readers")
         hosts = {name: {"ansible_port": port, "halvo_readers_path": (own or drivers) + LIST,
-                        how: deb if how.endswith("package") else tool}
+                        how: deb if how.endswith("package") else work + "/halvo-readers"}
                  for name, (port, _, own, how) in HOSTS.items()}
         driverlists.write_file(work + "/hosts.json", json.dumps({"all": {"hosts": hosts, "vars": {
             "ansible_host": "127.0.0.1", "ansible_user": "root", "ansible_ssh_private_key_file":
@@ -134,6 +137,8 @@ def fleet(work, tool, lists):
             installed[name] = driverlists.read_bytes(local + "/Info.plist")
             listed[name] = (old, driverlists.run(tool, "-l", local + "/Info.plist")[0])
             os.unlink(local + "/Info.plist.backup")
+    with open(work + "/halvo-readers", "ab") as handle:  # an install would replace the tool
+        handle.write(b"\0")
     module, stats = playbook(work, "--check", "--diff")
     for name in lacking:
         diff, (old, new) = module[name]["diff"], listed[name]
