@@ -161,7 +161,7 @@ point_at() {
 # Says what to mend in the list $1 that the tool refused, and what to run
 # then, the same in every family and mode.
 refused() {
-  say "warning: the Halvo readers could not be added to $1; see the lines above. pcscd reads that list as it is. Once it is mended, run: $0 add"
+  say "warning: the Halvo readers could not be added to $1; see the lines above. Once it is mended, run: $0 add"
 }
 
 # Adds the readers to the file $1, a copy of $2, whose name the tool's
@@ -306,7 +306,10 @@ take_away() {
 # Runs $1 holding the lock, so that runs take turns, and restarts pcscd
 # once if what it reads changed, unless $2 says the caller will.
 run_locked() {
-  mkdir -p "$state" && chmod 0755 "$state" || return
+  if ! mkdir -p "$state" || ! chmod 0755 "$state"; then
+    say "warning: $state cannot be written; nothing was changed."
+    return
+  fi
   { flock 9 2>/dev/null; locked "$@"; } 9> "$state/lock"
 }
 
