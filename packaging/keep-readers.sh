@@ -122,9 +122,15 @@ administrators_setting() {
   echo "$found"
 }
 
-# The mode this system allows, with why.
+# The mode this system allows, with why, given the administrator's setting.
 mode() {
-  decide "$(pcscd_version)" "$(ccid_version "$source")" "$(init_system)" "$(administrators_setting)"
+  decide "$(pcscd_version)" "$(ccid_version "$source")" "$(init_system)" "$1"
+}
+
+# True on Debian, where the list pcscd reads is a copy of the CCID
+# package's, reached through its diverted link.
+copies() {
+  [ "$source" != "$list" ]
 }
 
 # Only a running pcscd, only under systemd, and from dpkg's maintainer
@@ -270,22 +276,22 @@ give_back() {
 }
 
 keep() {
-  how=$(mode)
-  say "${how#*: }"
   setting=$(administrators_setting)
+  how=$(mode "$setting")
+  say "${how#*: }"
   case ${how%%:*} in
     folder)
-      [ "$source" != "$list" ] || give_back
+      copies || give_back
       to_folder "$source" ;;
     administrator)
-      [ "$source" != "$list" ] || give_back
+      copies || give_back
       clear_folders
       point_at "${setting#* }" ;;
     *)
-      if [ "$source" != "$list" ]; then in_copy; else in_place; fi ;;
+      if copies; then in_copy; else in_place; fi ;;
   esac
   # Debian's link reaches the folder pcscd reads through the live list.
-  if [ "$source" != "$list" ] && [ "${how%%:*}" != in-place ]; then
+  if copies && [ "${how%%:*}" != in-place ]; then
     ln -sfn drivers/ifd-ccid.bundle/Contents/Info.plist "$live.link" && mv -T "$live.link" "$live"
   fi
 }
@@ -294,13 +300,13 @@ keep() {
 clear_away() {
   clear_folders
   rm -f "$state/drivers"
-  [ "$source" = "$list" ] || rm -f "$live"
+  ! copies || rm -f "$live"
 }
 
 take_away() {
   clear_away
   rm -f "$state/lock"
-  [ "$source" != "$list" ] || give_back || :
+  copies || give_back || :
 }
 
 # Runs $1 holding the lock, so that runs take turns, and restarts pcscd
@@ -330,7 +336,7 @@ case ${1:-} in
       run_locked clear_away
     fi ;;
   remove) run_locked take_away "${2:-}" ;;
-  mode) mode ;;
+  mode) mode "$(administrators_setting)" ;;
   *) say "usage: keep-readers add | remove [--no-restart] | mode" ;;
 esac
 exit 0
