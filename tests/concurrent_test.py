@@ -3,7 +3,7 @@
 together on one driver list file. Exactly one adds the readers; the backup
 must be the original file, byte for byte, and the new file must hold the
 original readers and the twelve built-in ones, each once. Then an install
-against a lock that another process holds: released after a moment, the
+against a lock that another process holds: released while it waits, the
 install goes on; held throughout, it gives up after its wait and writes
 nothing.
 
@@ -12,7 +12,6 @@ Usage: concurrent_test.py PATH-TO-halvo-readers [ROUNDS]
 import fcntl
 import os
 import subprocess
-import threading
 import time
 
 import driverlists
@@ -21,43 +20,56 @@ LOCK_WAIT_SECONDS = 10
 
 
 def held_lock_cases(binary, original):
-    """Another process holds the lock: released after a moment, the install
-    goes on; held throughout, it gives up and writes nothing; released once
-    the file is removed, the install says it cannot open it again."""
+    """Another process holds the lock: released once the install waits for
+    it (no timing decides), the install goes on; held throughout, it gives
+    up and writes nothing; released once the file is removed, the install
+    says it cannot open it again."""
     with driverlists.folder("held") as folder:
         path = os.path.join(folder, "held.plist")
         failed = "\nFillExistingReaders returned an error.\n"
         gave_up = ("%s: another install still holds the file after %d seconds; "
                    "nothing was written." % (path, LOCK_WAIT_SECONDS) + failed)
         removed = "Could not open %s: No such file or directory" % path + failed
-        rows = [("released after 1 s", 1, 0, None, None),
-                ("held throughout", LOCK_WAIT_SECONDS + 5, 255, gave_up, ["held.plist"]),
-                ("removed, then released", 1, 255, removed, [])]
-        for name, hold, status, printed, left in rows:
+        rows = [("released while waiting", False, 0, None, None),
+                ("held throughout", True, 255, gave_up, ["held.plist"]),
+                ("removed, then released", False, 255, removed, [])]
+        for name, throughout, status, printed, left in rows:
             for leftover in os.listdir(folder):
                 os.unlink(os.path.join(folder, leftover))
             driverlists.write_file(path, original)
             with open(path, "rb") as holder:
                 fcntl.flock(holder, fcntl.LOCK_EX)
-                def release(holder=holder, remove=printed == removed):
-                    if remove:
-                        os.unlink(path)
-                    fcntl.flock(holder, fcntl.LOCK_UN)
-                timer = threading.Timer(hold, release)
-                timer.start()
                 started = time.monotonic()
-                run = subprocess.run([binary, "-i", path], capture_output=True, text=True)
+                run = subprocess.Popen([binary, "-i", path], stdout=subprocess.PIPE, text=True)
+                if throughout:
+                    run.wait()
+                else:  # once the install has the file open, it waits for the lock
+                    while path not in open_files(run.pid) and run.poll() is None:
+                        time.sleep(0.001)
+                    assert run.poll() is None, (name, "did not wait")
+                    if printed == removed:
+                        os.unlink(path)
+                fcntl.flock(holder, fcntl.LOCK_UN)
+                out = run.communicate()[0]
                 waited = time.monotonic() - started
-                timer.cancel()
-            assert run.returncode == status, (name, run.returncode, run.stdout)
+            assert run.returncode == status, (name, run.returncode, out)
             if status != 0:
-                assert waited >= min(hold, LOCK_WAIT_SECONDS), (name, "gave up after %.1f s" % waited)
-                assert run.stdout == printed, (name, run.stdout)
+                assert not throughout or waited >= LOCK_WAIT_SECONDS, (name, "gave up after %.1f s" % waited)
+                assert out == printed, (name, out)
                 assert os.listdir(folder) == left, (name, os.listdir(folder))
                 assert not left or driverlists.read_bytes(path) == original, name
             else:
-                assert "Missing Reader" in run.stdout, (name, run.stdout)
+                assert "Missing Reader" in out, (name, out)
     return len(rows)
+
+
+def open_files(pid):
+    """The files the process `pid` has open, or none where it just ended."""
+    fds = "/proc/%d/fd" % pid
+    try:
+        return [os.readlink(os.path.join(fds, fd)) for fd in os.listdir(fds)]
+    except OSError:
+        return []
 
 
 def main():

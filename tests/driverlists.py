@@ -105,13 +105,14 @@ def read_text(path):
 
 
 @functools.lru_cache(maxsize=None)
-def reachable(binary):
-    """The binary, copied where any user may run it: the checkout may lie
-    in a folder that only root can enter."""
-    copies = tempfile.mkdtemp(prefix="halvo-bin-")
+def reachable(path):
+    """A copy of the file at `path` that any user may reach, removed at the
+    end: the checkout may lie in a folder that only root can enter, and no
+    test changes it."""
+    copies = tempfile.mkdtemp(prefix="halvo-copy-")
     atexit.register(shutil.rmtree, copies, True)
     os.chmod(copies, 0o755)
-    return shutil.copy2(binary, copies)
+    return shutil.copy2(path, copies)
 
 
 def run(binary, *args, cwd=None, preexec=None, wrap=(), stderr=False):

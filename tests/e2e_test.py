@@ -26,6 +26,7 @@ BINARY = None
 EXAMPLE = None
 DEFAULT_PATH = None  # the build's
 SANDBOX = None
+TOP = None  # the source tree, which no test changes
 
 
 def usage(program):
@@ -118,13 +119,12 @@ class ManPageTest(unittest.TestCase):
     def test_output_lists_every_fixed_text(self):
         """Each text the sources print (a printf format, a failed step, a
         reason a line is refused) stands in OUTPUT, its conversions aside."""
-        top = os.path.dirname(os.path.dirname(EXAMPLE))
         page = subprocess.run(["groff", "-man", "-Tascii", "-rLL=250n", "-rHY=0", "-P-cbou",
-                               top + "/docs/halvo-readers.1.in"], capture_output=True,
+                               TOP + "/docs/halvo-readers.1.in"], capture_output=True,
                               text=True, check=True).stdout
         output = " ".join(page.split("\nOUTPUT\n")[1].split("\nFILE FORMAT\n")[0].split())
         calls = r'(?:(?<!n)printf\(|PosixError\(|RefuseLine\(|snprintf\(reason,)(.*?)\);'
-        for name in glob.glob(top + "/src/*/*.cc"):
+        for name in glob.glob(TOP + "/src/*/*.cc"):
             for call in re.findall(calls, read(name), re.S):
                 for text in re.findall(r'(?:"(?:\\.|[^"\\])*"\s*)+', call):
                     text = "".join(re.findall(r'"(.*?)(?<!\\)"', text))
@@ -380,9 +380,10 @@ class InstallTest(unittest.TestCase):
         def large_file(folder, path, content=bulk):
             folder.file("Info.plist", content)
 
-        def element_at_the_buffer_end(folder, path):
-            """The write buffer (128 KiB) fills inside the vendor IDs."""
-            large_file(folder, path, doc(OTHERS, head=HEAD + "<!---->\n" * 16360))
+        def at_the_buffer_end(comments):
+            """The write buffer (128 KiB) fills inside the vendor IDs, or
+            inside their key's line."""
+            return lambda f, p: large_file(f, p, doc(OTHERS, head=HEAD + "<!---->\n" * comments))
 
         def backup_folder(folder, path):
             os.unlink(path + ".backup")
@@ -432,7 +433,9 @@ class InstallTest(unittest.TestCase):
             ("write fails in the middle of a large CR LF file",
              lambda f, p: large_file(f, p, bulk.replace("\n", "\r\n")),
              fsize_limit(len(bulk) // 2), r"Could not write %s: File too large\n" % temp),
-            ("write fails in a generated element", element_at_the_buffer_end,
+            ("write fails in a generated element", at_the_buffer_end(16360),
+             fsize_limit(4096), r"Could not write %s: File too large\n" % temp),
+            ("write fails in a key line", at_the_buffer_end(16374),
              fsize_limit(4096), r"Could not write %s: File too large\n" % temp),
             ("backup is a folder", backup_folder, None,
              r"Could not replace the earlier backup \{path\}\.backup: Is a directory\n"),
@@ -483,5 +486,6 @@ def deep(path):
 
 if __name__ == "__main__":
     BINARY, EXAMPLE, SANDBOX = (driverlists.argument(i) for i in (1, 2, 4))
+    TOP, EXAMPLE = os.path.dirname(os.path.dirname(EXAMPLE)), driverlists.reachable(EXAMPLE)
     DEFAULT_PATH = driverlists.argument(3, kind=str)
     unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=1)

@@ -84,6 +84,18 @@ TEST(FgetsLTest, LinesAcrossReadBlocksStayWhole) {
   EXPECT_FALSE(source.in->failed);
 }
 
+TEST(FSkipPlainTest, TakesThePlainLinesAfterAReadInOneRun) {
+  SourceFile source("first\nplain\n  more\n<array>\n");
+  ASSERT_NE(source.in, nullptr);
+  size_t length;
+  ASSERT_NE(fgetsL(source.in, &length), nullptr);
+  const char* run = fSkipPlain(source.in, &length);
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(std::string(run, length), "plain\n  more\n");
+  EXPECT_EQ(source.in->line_number, 3);
+  EXPECT_STREQ(fgetsL(source.in, &length), "<array>");
+}
+
 TEST(FputsLTest, EndsEveryLineWithOneLf) {
   DriverListFolder file("");
   FILE* f = std::fopen(file.path().c_str(), "w+");
