@@ -57,9 +57,10 @@ def check(binary, path, original):
 
 
 def check_default(binary, sandbox, real):
-    """Without a path the tool works on the system's list."""
+    """Without a path the tool works on the system's list, run in overlays."""
     for mode in ("-l", "-c"):
-        assert run(binary, mode) == run(binary, mode, real), mode + " without a path"
+        ran = [driverlists.sandbox(sandbox, "overlay", binary, mode, *path) for path in ([], [real])]
+        assert ran[0] == ran[1], mode + " without a path"
     status, out = driverlists.sandbox(sandbox, "overlay", "sh", "-c", '"$0" && "$0" -c', binary)
     assert status == 0 and out.startswith("Installing\nMissing Reader") and \
         out.endswith("Checking\nPlist file already contains all Halvo readers.\n"), out
