@@ -6,16 +6,22 @@
 #                         on the package's removal: takes away all it made,
 #                         and gives the CCID package its list back
 #   keep-readers mode     prints the mode, a colon, and why
+#   keep-readers decide PCSCD CCID INIT SETTING
+#                         prints the mode for these, as decide below
+# The package's systemd drop-in sets PCSCLITE_HP_DROPDIR to STATE/drivers,
+# a link that always leads to the folder pcscd must read; systemd's own
+# precedence lets an administrator's setting win over it, and this helper
+# asks systemd which one pcscd gets, never reading unit files itself.
 # Folder mode: where pcscd is 2.0 or later and the CCID driver 1.5.1 or
 # later, under systemd, both read the driver folder that PCSCLITE_HP_DROPDIR
 # names: the readers are kept in a driver folder of this package's own,
 # under the library folder, and no file of the CCID package is changed.
-# In-place mode: elsewhere the CCID list pcscd reads is rewritten, its old
-# bytes kept beside it (Debian: a copy of libccid's list, which its link
-# leads to). Administrator mode: an administrator's own PCSCLITE_HP_DROPDIR
-# is left alone. STATE/drivers always leads to the folder pcscd reads.
-# Each try-restarts a running pcscd once when what pcscd reads changed
-# (remove --no-restart leaves that to its caller). It never fails, so that
+# In-place mode: elsewhere the CCID list in pcsc-lite's folder is rewritten,
+# its old bytes kept beside it (Debian: a copy of libccid's list, which its
+# link leads to). Administrator mode: an administrator's own folder is left
+# alone. Each try-restarts a running pcscd once when what pcscd reads
+# changed (remove --no-restart leaves that to its caller), after systemd has
+# read its unit files where it says they changed. It never fails, so that
 # no package transaction stops here; one run at a time.
 set -u
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
@@ -26,8 +32,8 @@ tool=/usr/bin/halvo-readers
 state=@STATE@
 list=@LIST@
 source=@SOURCE@
-# Named in the systemd drop-in the packages install: it sets
-# PCSCLITE_HP_DROPDIR, and stands exactly while the package's folder does.
+# What earlier versions made here: the file that pointed pcscd at the
+# folder, and the lock.
 environment=$state/pcscd.env
 # Debian's list, the one its link leads to.
 live=$state/Info.plist
@@ -43,19 +49,28 @@ at_least() {
   [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | head -n 1)" = "$2" ]
 }
 
+# True when the folders $1 and $2 are one, however each is written.
+same_folder() {
+  [ "$(realpath -m "$1")" = "$(realpath -m "$2")" ]
+}
+
 # decide PCSCD CCID INIT SETTING: the mode for these versions of pcscd and
-# the CCID driver, this init system and the administrator's setting of
-# PCSCLITE_HP_DROPDIR ("FILE FOLDER", or empty), as "MODE: why". Touches
-# nothing.
+# the CCID driver, this init system and the folder an administrator's
+# PCSCLITE_HP_DROPDIR gives pcscd in place of this package's (or empty), as
+# "MODE: why". The versions come first: pcscd before 2.0 ignores the
+# variable. Touches nothing.
 decide() {
-  if [ -n "$4" ] && [ "${4#* }" = "$dropdir" ]; then
-    echo "in-place: PCSCLITE_HP_DROPDIR, set in ${4%% *}, names pcsc-lite's own driver folder, so the Halvo readers go into the CCID list there."
-  elif [ -n "$4" ]; then
-    echo "administrator: PCSCLITE_HP_DROPDIR is set in ${4%% *}: pcscd reads ${4#* }, whose CCID list is its administrator's to keep; halvo-readers -c with no path checks it."
-  elif [ "$3" != systemd ]; then
+  if [ "$3" != systemd ]; then
     echo "in-place: this system does not run systemd, which alone would point pcscd at a driver folder of this package's own, so the Halvo readers go into the CCID list in pcsc-lite's driver folder."
   elif [ -z "$1" ] || ! at_least "$1" 2.0.0; then
-    echo "in-place: pcscd ${1:-(not installed)} reads pcsc-lite's driver folder alone (before 2.0), so the Halvo readers go into the CCID list it reads there."
+    theirs=
+    [ -z "$4" ] || same_folder "$4" "$dropdir" ||
+      theirs=" The CCID driver reads its list in $4, which PCSCLITE_HP_DROPDIR names: that list is its administrator's to keep."
+    echo "in-place: pcscd ${1:-(not installed)} reads pcsc-lite's driver folder alone (before 2.0), so the Halvo readers go into the CCID list it reads there.$theirs"
+  elif [ -n "$4" ] && same_folder "$4" "$dropdir"; then
+    echo "in-place: systemd gives pcscd pcsc-lite's own driver folder, so the Halvo readers go into the CCID list there."
+  elif [ -n "$4" ]; then
+    echo "administrator: PCSCLITE_HP_DROPDIR is set for pcscd.service: pcscd reads $4, whose CCID list is its administrator's to keep; halvo-readers -c with no path checks it."
   elif [ -z "$2" ] || ! at_least "$2" 1.5.1; then
     echo "in-place: the CCID driver ${2:-(of no stated version)} reads its list in pcsc-lite's driver folder alone (before 1.5.1), so the Halvo readers go into the CCID list there."
   else
@@ -77,52 +92,49 @@ init_system() {
   if [ -d /run/systemd/system ] || [ "${init##*/}" = systemd ]; then echo systemd; else echo other; fi
 }
 
-# The value of PCSCLITE_HP_DROPDIR that the environment file $1 sets, as
-# systemd and the shell read it: comments skipped, "export" and quotes
-# taken off, the last one winning.
+# The value of PCSCLITE_HP_DROPDIR that the environment file $1 (one that
+# systemd names) sets: comments skipped, "export", quotes and a CR taken
+# off, the last one winning.
 file_setting() {
-  sed -n -e 's/^[[:space:]]*\(export[[:space:]]\{1,\}\)\{0,1\}PCSCLITE_HP_DROPDIR=//' -e T \
+  sed -n -e 's/\r$//' -e 's/^[[:space:]]*\(export[[:space:]]\{1,\}\)\{0,1\}PCSCLITE_HP_DROPDIR=//' -e T \
     -e 's/[[:space:]]*$//' -e 's/^"\(.*\)"$/\1/' -e "s/^'\\(.*\\)'\$/\\1/" -e p "$1" 2>/dev/null |
     tail -n 1
 }
 
-# The value the systemd drop-in $1 sets: an EnvironmentFile's over an
-# Environment=, as systemd orders them.
-dropin_setting() {
-  from_environment='' from_file=''
-  while IFS= read -r line; do
-    line=${line#"${line%%[![:space:]]*}"}
-    case $line in
-      Environment=*PCSCLITE_HP_DROPDIR=*)
-        from_environment=$(printf '%s\n' "$line" | sed 's/.*PCSCLITE_HP_DROPDIR=\([^" ]*\).*/\1/') ;;
-      EnvironmentFile=*)
-        line=${line#EnvironmentFile=}
-        value=$(file_setting "${line#-}")
-        [ -z "$value" ] || from_file=$value ;;
-    esac
-  done < "$1"
-  echo "${from_file:-$from_environment}"
+# pcscd.service's property $1 as systemd holds it, asked over D-Bus (which
+# keeps a value with a space whole): its type, then each word a line, the
+# quotes taken off. Fails where systemd cannot be asked.
+unit_property() {
+  answer=$(busctl get-property org.freedesktop.systemd1 \
+    /org/freedesktop/systemd1/unit/pcscd_2eservice org.freedesktop.systemd1.Service "$1" 2>/dev/null) ||
+    return 1
+  printf '%s\n' "$answer" | xargs -n 1 printf '%s\n' 2>/dev/null
 }
 
-# The administrator's own setting of PCSCLITE_HP_DROPDIR, where there is
-# one: "FILE FOLDER", FILE the last that sets it in the order systemd
-# reads them (the unit's environment files, then the drop-ins in /etc and
-# /run by name; this package's own is in the library's unit folder).
-administrators_setting() {
-  found=
-  for file in /etc/default/pcscd /etc/sysconfig/pcscd; do
-    value=$(file_setting "$file")
-    [ -z "$value" ] || found="$file $value"
-  done
-  for file in $(for d in /etc/systemd/system /run/systemd/system; do
-      ls "$d"/pcscd.service.d/*.conf 2>/dev/null; done | sort -t/ -k6); do
-    value=$(dropin_setting "$file")
-    [ -z "$value" ] || found="$file $value"
-  done
-  echo "$found"
+# The folder an administrator gives pcscd in place of this package's, as
+# systemd gives it: pcscd.service's environment as systemd merged its unit
+# and drop-ins, then the environment files systemd names, each over what
+# came before, unless its UnsetEnvironment takes the variable away (then
+# pcscd reads pcsc-lite's own folder). Empty where this package's value
+# stands, or where systemd does not run or cannot be asked.
+systemd_setting() {
+  [ -d /run/systemd/system ] || return 0
+  environment=$(unit_property Environment) || return 0
+  value=$(printf '%s\n' "$environment" | sed -n 's/^PCSCLITE_HP_DROPDIR=//p' | tail -n 1)
+  files=$(unit_property EnvironmentFiles | grep '^/')
+  while IFS= read -r file; do
+    from_file=$(file_setting "$file")
+    [ -z "$from_file" ] || value=$from_file
+  done <<FILES
+$files
+FILES
+  if unit_property UnsetEnvironment | grep -qxF -e PCSCLITE_HP_DROPDIR -e "PCSCLITE_HP_DROPDIR=$value"; then
+    value=
+  fi
+  [ "${value%/}" = "$state/drivers" ] || echo "${value:-$dropdir}"
 }
 
-# The mode this system allows, with why, given the administrator's setting.
+# The mode this system allows, with why, given the administrator's folder.
 mode() {
   decide "$(pcscd_version)" "$(ccid_version "$source")" "$(init_system)" "$1"
 }
@@ -133,12 +145,22 @@ copies() {
   [ "$source" != "$list" ]
 }
 
-# Only a running pcscd, only under systemd, and from dpkg's maintainer
-# scripts as policy-rc.d allows.
+# Has systemd read its unit files again where it says pcscd's changed, so
+# that what it answers, and what it starts pcscd with, is what they say.
+reload_systemd() {
+  [ -d /run/systemd/system ] || return 0
+  [ "$(systemctl show pcscd.service -p NeedDaemonReload --value 2>/dev/null)" != yes ] ||
+    systemctl daemon-reload >/dev/null 2>&1 || :
+}
+
+# Only a running pcscd, only under systemd, once systemd has read its unit
+# files, and from dpkg's maintainer scripts as policy-rc.d allows.
 restart_pcscd() {
-  if [ -d /run/systemd/system ] && [ -n "${DPKG_MAINTSCRIPT_PACKAGE:-}" ]; then
+  [ -d /run/systemd/system ] || return 0
+  reload_systemd
+  if [ -n "${DPKG_MAINTSCRIPT_PACKAGE:-}" ]; then
     deb-systemd-invoke try-restart pcscd.service >/dev/null 2>&1 || :
-  elif [ -d /run/systemd/system ]; then
+  else
     systemctl try-restart pcscd.service >/dev/null 2>&1 || :
   fi
 }
@@ -149,14 +171,12 @@ describe() {
   (cd "$1" 2>/dev/null && find . -printf '%p %l\n' | sort && cat ifd-ccid.bundle/Contents/Info.plist 2>/dev/null)
 }
 
-# What pcscd reads when it starts: its environment and its driver folder.
+# What pcscd reads when it starts: the folder STATE/drivers leads to, which
+# the drop-in names, and pcsc-lite's own.
 pcscd_reads() {
-  folder=$dropdir
-  if [ -r "$environment" ]; then
-    cat "$environment"
-    folder=$(file_setting "$environment")
-  fi
-  describe "$folder"
+  readlink "$state/drivers" 2>/dev/null
+  describe "$state/drivers"
+  describe "$dropdir"
 }
 
 # Links STATE/drivers to $1, replacing what it linked to in one rename.
@@ -172,10 +192,12 @@ refused() {
 
 # Adds the readers to the file $1, a copy of $2, whose name the tool's
 # lines then carry; returns 1, having said what to do, when it is refused.
+# An install the tool ended half-way has its new list in place, and says so.
 add_readers() {
   status=0
   report=$("$tool" -i "$1") || status=$?
   printf '%s\n' "$report" | sed "s|$1|$2|g"
+  case $report in *"The new file is in place at "*) return 0 ;; esac
   [ "$status" -eq 0 ] || refused "$(readlink -f "$2")"
   return "$status"
 }
@@ -200,9 +222,9 @@ fill_folder() {
   rm -f "$contents/Info.plist.backup"
 }
 
-# Takes away the environment file and the driver folders, but for $1.
+# Takes away the driver folders but $1, and what earlier versions made.
 clear_folders() {
-  rm -f "$environment"
+  rm -f "$environment" "$state/lock"
   for folder in drivers.a drivers.b; do
     [ "$folder" = "${1:-}" ] || rm -rf "${state:?}/$folder"
   done
@@ -221,8 +243,9 @@ to_folder() {
     say "warning: could not make a driver folder in $state; pcscd reads what it read before."
     return
   fi
-  if [ -e "$environment" ] && [ "$(describe "$state/$new")" = "$(describe "$state/drivers")" ]; then
+  if [ "$current" != "${current#drivers.}" ] && [ "$(describe "$state/$new")" = "$(describe "$state/drivers")" ]; then
     rm -rf "${state:?}/$new"
+    clear_folders "$current"
     return
   fi
   [ -z "$report" ] || printf '%s\n' "$report"
@@ -231,14 +254,12 @@ to_folder() {
     return
   fi
   clear_folders "$new"
-  printf 'PCSCLITE_HP_DROPDIR=%s\n' "$state/drivers" > "$environment.new" &&
-    chmod 0644 "$environment.new" && mv -f "$environment.new" "$environment"
 }
 
 # In-place mode, the CCID list itself ($list) rewritten.
 in_place() {
-  clear_folders
   point_at "$dropdir"
+  clear_folders
   add_readers "$list" "$list" || :
 }
 
@@ -246,8 +267,8 @@ in_place() {
 # libccid's own with the readers added; on a refusal pcscd keeps the one it
 # has, or reads libccid's own.
 in_copy() {
-  clear_folders
   point_at "$dropdir"
+  clear_folders
   cp "$source" "$live.new" && chmod 0644 "$live.new" || return
   if ! add_readers "$live.new" "$source" && [ -f "$live" ] && [ ! -L "$live" ]; then
     rm -f "$live.new"
@@ -260,7 +281,8 @@ in_copy() {
 }
 
 # Puts the backup beside the CCID list back when the list is still what the
-# tool made of it; returns 1 when there is none.
+# tool made of it, or removes it when the CCID package has since replaced
+# the list (it lacks the readers again); returns 1 when there is none.
 give_back() {
   real=$(readlink -f "$list")
   [ -f "$real.backup" ] || return 1
@@ -269,6 +291,8 @@ give_back() {
   "$tool" -i "$copy" >/dev/null 2>&1
   if cmp -s "$copy" "$real"; then
     mv -f "$real.backup" "$real" && say "$list is the CCID package's own list again."
+  elif ! "$tool" -c "$real" >/dev/null 2>&1; then
+    rm -f "$real.backup" && say "$list was replaced since the Halvo readers were added; their backup $real.backup is removed."
   else
     say "$list changed since the Halvo readers were added; it stays as it is (the list before them is $real.backup)."
   fi
@@ -276,7 +300,7 @@ give_back() {
 }
 
 keep() {
-  setting=$(administrators_setting)
+  setting=$(systemd_setting)
   how=$(mode "$setting")
   say "${how#*: }"
   case ${how%%:*} in
@@ -285,8 +309,8 @@ keep() {
       to_folder "$source" ;;
     administrator)
       copies || give_back
-      clear_folders
-      point_at "${setting#* }" ;;
+      point_at "$setting"
+      clear_folders ;;
     *)
       if copies; then in_copy; else in_place; fi ;;
   esac
@@ -297,33 +321,38 @@ keep() {
 }
 
 # Nothing of this package's leads pcscd anywhere but pcsc-lite's folder.
+# The link the drop-in names stays until pcscd was restarted: systemd may
+# hold the drop-in until it reads its files again once they are gone.
 clear_away() {
+  point_at "$dropdir"
   clear_folders
-  rm -f "$state/drivers"
   ! copies || rm -f "$live"
 }
 
 take_away() {
   clear_away
-  rm -f "$state/lock"
   copies || give_back || :
 }
 
-# Runs $1 holding the lock, so that runs take turns, and restarts pcscd
-# once if what it reads changed, unless $2 says the caller will.
+# Runs $1 holding the lock (on STATE itself, which stands while the package
+# does), so that runs take turns, and restarts pcscd once if what it reads
+# changed, unless $2 says the caller will. A run that waited while the
+# package was removed does nothing.
 run_locked() {
-  if ! mkdir -p "$state" || ! chmod 0755 "$state"; then
+  if ! mkdir -p "$state" 2>/dev/null || ! chmod 0755 "$state" 2>/dev/null; then
     say "warning: $state cannot be written; nothing was changed."
     return
   fi
-  { flock 9 2>/dev/null; locked "$@"; } 9> "$state/lock"
+  { flock 9 2>/dev/null; [ ! -e "$0" ] || locked "$@"; } 9< "$state"
 }
 
 locked() {
+  reload_systemd
   before=$(pcscd_reads)
   "$1"
   [ "$legacy" = "$state" ] || rm -rf "$legacy"
   [ "$(pcscd_reads)" = "$before" ] || [ "${2:-}" = --no-restart ] || restart_pcscd
+  [ "$1" != take_away ] || rm -f "$state/drivers"
 }
 
 case ${1:-} in
@@ -336,7 +365,8 @@ case ${1:-} in
       run_locked clear_away
     fi ;;
   remove) run_locked take_away "${2:-}" ;;
-  mode) mode "$(administrators_setting)" ;;
-  *) say "usage: keep-readers add | remove [--no-restart] | mode" ;;
+  mode) mode "$(systemd_setting)" ;;
+  decide) decide "${2:-}" "${3:-}" "${4:-}" "${5:-}" ;;
+  *) say "usage: keep-readers add | remove [--no-restart] | mode | decide PCSCD CCID INIT SETTING" ;;
 esac
 exit 0

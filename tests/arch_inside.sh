@@ -6,7 +6,10 @@ list=$1
 printf '[options]\nArchitecture = auto\nSigLevel = Never\n' > pacman.conf
 mkdir -p /tmp/pacdb
 pacman="pacman --root / --dbpath /tmp/pacdb --config pacman.conf --cachedir /tmp --logfile /tmp/pacman.log --noconfirm"
-stub_service_control /usr/bin/systemctl
+stub_service_control
+# As Arch's systemd package does once a transaction changed unit files.
+mkdir -p /usr/share/libalpm/hooks && printf '[Trigger]\nType = Path\nOperation = Install\nOperation = Upgrade\nOperation = Remove\nTarget = usr/lib/systemd/system/*\n[Action]\nDescription = Reloading system manager configuration...\nWhen = PostTransaction\nExec = /usr/bin/systemctl daemon-reload\n' \
+  > /usr/share/libalpm/hooks/30-systemd-daemon-reload.hook
 # The machine's own CCID package holds the same files.
 rm -f /etc/libccid_Info.plist "$list"
 run ccid-1.log $pacman -U ccid-1.pkg.tar.zst

@@ -16,10 +16,8 @@ generated() {
   dpkg-query -W -f '${Conffiles}\n' libccid | grep -q " $etc $(md5sum < "$etc" | cut -d' ' -f1)" ||
     fail "$etc is not what libccid shipped"
 }
-stub_service_control /usr/bin/deb-systemd-invoke
+stub_service_control
 if [ "$2" = folder ]; then
-  # The helper run by hand, outside dpkg, restarts through systemctl.
-  stub_service_control /usr/bin/systemctl
   cp "$etc" v1.plist
   install_package() { dpkg -i halvo-readers.deb; }
   update_ccid() { dpkg --unpack libccid-up.deb && dpkg --configure libccid; }
@@ -32,8 +30,9 @@ if [ "$2" = folder ]; then
   run again.log dpkg -i halvo-readers.deb
   restarts "try-restart pcscd.service"
   run no-libccid.log dpkg -r --force-depends libccid
-  state=$(dirname "$(environment_file)")
-  [ "$(ls -A "$state")" = lock ] || fail "left without libccid: $(ls -A "$state")"
+  state=$(state_folder)
+  [ "$(ls -A "$state")" = drivers ] && [ "$(readlink "$state/drivers")" = "${list%/ifd-ccid.bundle/*}" ] ||
+    fail "left without libccid: $(ls -Al "$state")"
   restarts "try-restart pcscd.service"
   echo ok
   exit

@@ -11,17 +11,23 @@ run() {
   "$@" < /dev/null > "$log" 2>&1 || fail "$*: $(cat "$log")"
 }
 
-# Puts a stand-in for a systemd service control command at PATH, which
-# notes each restart, and makes the system look booted with systemd.
+# Puts systemd_stand_in.sh in place of systemctl, busctl and
+# deb-systemd-invoke, and makes the system look booted with systemd.
 stub_service_control() {
+  local path
   mkdir -p /run/systemd/system
-  printf '#!/bin/sh\ncase "$*" in *restart*) echo "$*" >> "%s/restarts.log" ;; esac\n' "$PWD" > "$1"
-  chmod +x "$1"
+  for path in /usr/bin/systemctl /usr/bin/busctl /usr/bin/deb-systemd-invoke; do
+    sed "s|@HERE@|$PWD|" systemd_stand_in.sh > "$path" && chmod +x "$path"
+  done
+  systemctl daemon-reload && rm restarts.log
 }
 
-# restarts CALLS: the calls noted since the last look were CALLS.
+# restarts CALLS: the calls noted since the last look (reloads too if named).
 restarts() {
-  [ "$(cat restarts.log 2>/dev/null)" = "$1" ] || fail "pcscd restarts (line ${BASH_LINENO[0]}): '$(cat restarts.log 2>/dev/null)', not '$1'"
+  local calls
+  calls=$(cat restarts.log 2>/dev/null || :)
+  [[ $1 == *daemon-reload* ]] || calls=$(grep -v daemon-reload <<<"$calls" || :)
+  [ "$calls" = "$1" ] || fail "pcscd restarts (line ${BASH_LINENO[0]}): '$calls', not '$1'"
   rm -f restarts.log
 }
 
@@ -67,7 +73,7 @@ keeps_readers_in_folder() {
   cp /usr/sbin/pcscd pcscd1
   install pcscd2 /usr/sbin/pcscd
   run install.log install_package
-  state=$(dirname "$(environment_file)")
+  state=$(state_folder)
   grep -q "read the driver folder $state/drivers" install.log || fail "not in folder mode: $(cat install.log)"
   untouched v1.plist
   [ "$(as_started env | grep PCSCLITE_HP_DROPDIR)" = "PCSCLITE_HP_DROPDIR=$state/drivers" ] ||
@@ -75,7 +81,7 @@ keeps_readers_in_folder() {
   halvo-readers -c > check.log || fail "the default path is not the list pcscd reads: $(cat check.log)"
   cp /usr/bin/halvo-readers tool  # for after the removal
   as_started bash sandbox.sh sees recognized ./tool - stock > sees.log || fail "pcscd: $(cat sees.log)"
-  restarts "try-restart pcscd.service"
+  restarts $'daemon-reload\ntry-restart pcscd.service'
   pcscd_may_read "$state"
   folder_edges "$state"
   run update.log update_ccid
@@ -90,7 +96,7 @@ keeps_readers_in_folder() {
   restarts "try-restart pcscd.service"
   run remove.log remove_package
   untouched v2.plist
-  [ ! -e "$state/drivers" ] && [ ! -e "$state/pcscd.env" ] || fail "removal left the folder: $(ls "$state")"
+  [ ! -e "$state" ] || fail "removal left $state: $(ls -A "$state")"
   as_started bash sandbox.sh sees unrecognized ./tool - stock later > sees.log || fail "pcscd: $(cat sees.log)"
   restarts "try-restart pcscd.service"
 }
@@ -105,7 +111,6 @@ pcscd_may_read() {
     while [ -n "$dir" ]; do echo "pcscd_t dir search $dir"; dir=${dir%/*}; done
     echo "pcscd_t lnk_file read $1/drivers"
     find "$1/drivers/" -printf 'pcscd_t %Y %p\n' | sed 's/ l / lnk_file read /; s/ d / dir search,read /; s/ f / file read /'
-    echo "init_t file read $(environment_file)"
   } | while read -r domain class perms path; do
     label=$(matchpathcon -f file_contexts -n "${path:-/}" | cut -d: -f3)
     for perm in ${perms//,/ }; do
@@ -116,30 +121,55 @@ pcscd_may_read() {
 }
 
 # folder_edges STATE: with the package in, in folder mode with STATE as
-# its folder: runs at once never leave pcscd without its folder; the
-# administrator's setting is read as systemd and the shell read it, and
-# without systemd the mode is in-place; a
+# its folder: the decision; runs at once, or one that waited through a
+# removal, never leave the folder dangling; the administrator's setting is
+# what systemd gives; an unwritable STATE is said so; without systemd the
+# mode is in-place; a
 # crossing to in-place mode and back restarts pcscd once each; a list the
 # tool refuses is never written, and the command the warning names mends it.
 folder_edges() {
-  local state=$1 keep file text want round
+  local state=$1 keep file text want round pcscd ccid setting dropdir=${list%/ifd-ccid.bundle/*}
   keep=$(ls /usr/libexec/halvo-readers/keep-readers /usr/share/libalpm/scripts/halvo-readers 2>/dev/null || :)
+  while IFS='|' read -r pcscd ccid setting want; do
+    "$keep" decide "$pcscd" "$ccid" systemd "$setting" | grep -q "^$want" || fail "decide $pcscd $ccid '$setting'"
+  done <<'ROWS'
+2.0.0|1.5.1||folder:
+1.9.9|1.5.1||in-place: pcscd 1.9.9
+2.0.0|1.5.0||in-place: the CCID driver 1.5.0
+2.0.0|1.5.1|/opt/drv|administrator: .* reads /opt/drv,
+1.9.9|1.5.2|/opt/drv|in-place: .* reads its list in /opt/drv, .* to keep.$
+ROWS
   for round in 1 2 3 4 5 6 7 8; do
-    "$keep" add > /dev/null & "$keep" add > /dev/null & wait
+    "$keep" add > /dev/null & "$keep" add > /dev/null & "$keep" remove > /dev/null & wait
+    [ ! -L "$state/drivers" ] || [ -e "$state/drivers" ] || fail "runs at once, round $round: drivers dangles"
+    "$keep" add > /dev/null
     halvo-readers -c "$state/drivers/ifd-ccid.bundle/Contents/Info.plist" > check.log ||
       fail "runs at once, round $round: $(cat check.log)"
   done
+  cp "$keep" keep.copy  # stands for the package's helper, waiting as the package goes
+  { flock 9; ./keep.copy remove > waited.log 9<&- & until grep -q -- "->.*:$(stat -c %i "$state") " /proc/locks || ! kill -0 $!; do sleep 0.1; done
+    rm keep.copy; } 9< "$state"
+  wait && [ ! -s waited.log ] && [ -e "$state/drivers" ] || fail "a run that waited: $(cat waited.log)"
   printf "PCSCLITE_HP_DROPDIR='/opt/drv'\n" > /etc/pcscd.local
+  # A drop-in in /run that one of the same name in /etc masks never counts.
+  mkdir -p /opt/drv /run/systemd/system/pcscd.service.d /etc/systemd/system/pcscd.service.d
+  printf '[Service]\nEnvironment=PCSCLITE_HP_DROPDIR=/opt/drv\n' > /run/systemd/system/pcscd.service.d/masked.conf
+  printf '[Service]\n' > /etc/systemd/system/pcscd.service.d/masked.conf
   while IFS='|' read -r file text want; do
-    mkdir -p "${file%/*}" && printf '%b' "$text" > "$file"
+    mkdir -p "${file%/*}" && printf '%b' "$text" > "$file" && systemctl daemon-reload
     "$keep" mode | grep -q "^$want" || fail "$file with $text: $("$keep" mode)"
+    "$keep" add > /dev/null && [ -e "$state/drivers" ] || fail "$file with $text: $state/drivers dangles"
     rm "$file"
-  done <<'ROWS'
+  done <<ROWS
 /etc/default/pcscd|# PCSCLITE_HP_DROPDIR=/opt/drv\n|folder:
-/etc/sysconfig/pcscd|export PCSCLITE_HP_DROPDIR="/opt/drv"\n|administrator: .* reads /opt/drv,
+/etc/default/pcscd|export PCSCLITE_HP_DROPDIR="/opt/drv"\n|administrator: .* reads /opt/drv,
+/etc/default/pcscd|PCSCLITE_HP_DROPDIR=$dropdir/\n|in-place: systemd gives pcscd pcsc-lite's own
 /etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironment="PCSCLITE_HP_DROPDIR=/opt/drv"\n|administrator: .* reads /opt/drv,
-/run/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironmentFile=-/etc/pcscd.local\n|administrator: .* reads /opt/drv,
+/etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironmentFile=-/etc/pcscd.local\n|administrator: .* reads /opt/drv,
 ROWS
+  rm /{run,etc}/systemd/system/pcscd.service.d/masked.conf && systemctl daemon-reload && "$keep" add > /dev/null && rm -f restarts.log
+  [ "$(bash sandbox.sh read-only "$state" "$keep" add)" = "halvo-readers: warning: $state cannot be written; nothing was changed." ] ||
+    fail "a state folder that cannot be written: $(bash sandbox.sh read-only "$state" "$keep" add)"
   file=$(readlink /sbin/init)
   mv /run/systemd/system /run/systemd/booted && ln -sfn /bin/sh /sbin/init
   "$keep" mode | grep -q "^in-place: this system does not run systemd" || fail "no systemd: $("$keep" mode)"
@@ -175,16 +205,14 @@ untouched() {
   cmp -s "$ccid_list" "$1" || fail "the CCID list is not the package's"
 }
 
-# The environment file the package's drop-in names.
-environment_file() {
-  sed -n 's/^EnvironmentFile=-\{0,1\}//p' /usr/lib/systemd/system/pcscd.service.d/halvo-readers.conf 2>/dev/null
+# The package's folder, whose drivers link the package's drop-in names.
+state_folder() {
+  sed -n 's|^Environment=PCSCLITE_HP_DROPDIR=\(.*\)/drivers$|\1|p' /usr/lib/systemd/system/pcscd.service.d/halvo-readers.conf
 }
 
-# as_started CMD...: runs CMD with the environment systemd gives pcscd
-# through the package's drop-in.
+# as_started CMD...: runs CMD with the environment systemd gives pcscd.
 as_started() {
-  local file setting
-  file=$(environment_file)
-  [ ! -r "$file" ] || while read -r setting; do set -- env "$setting" "$@"; done < "$file"
+  local setting
+  for setting in $(busctl get-property - - - Environment | xargs -n 1 | tail -n +3); do set -- env "$setting" "$@"; done
   "$@"
 }

@@ -85,7 +85,7 @@ run_inside() {
   local sandbox=$1 root=$2 name=$3 here out how lives=(in-place)
   [ -n "$folder_skip" ] || lives+=(folder)
   here=$(dirname "$sandbox")
-  cp "$sandbox" "$here/usb_bus.py" "$here/package_steps.sh" "$here/${name}_inside.sh" "$root/"
+  cp "$sandbox" "$here/usb_bus.py" "$here/package_steps.sh" "$here/systemd_stand_in.sh" "$here/${name}_inside.sh" "$root/"
   for how in "${lives[@]}"; do
     rm -f "$root"/*.log
     out=$(cd "$root" && bash "$sandbox" overlay bash "${name}_inside.sh" "$(bash "$sandbox" ccid-list)" "$how") ||

@@ -10,7 +10,7 @@ if [ "$2" = folder ]; then
   drivers=${list%/ifd-ccid.bundle/*}
   mkdir -p "${drivers%/*}" && mv "${1%/ifd-ccid.bundle/*}" "$drivers" && ln -s "$drivers" "${1%/ifd-ccid.bundle/*}"
 fi
-stub_service_control /usr/bin/systemctl
+stub_service_control
 $rpm --initdb
 run ccid-1.log $rpm -i "${place}ccid-1.rpm"
 cmp -s "$list" v1.plist || fail "the stand-in did not install its list"
@@ -23,6 +23,12 @@ if [ "$2" = folder ]; then
   add_driver() { $rpm -i fedora-ccid-other.rpm; }
   remove_driver() { $rpm -e pcsc-other; }
   verify() { $rpm -V --nodeps "${1:-pcsc-lite-ccid}"; }
+  # In place with pcscd 1, then folder mode as a CCID update comes: no backup is left.
+  run cross-in.log install_package
+  cp /usr/sbin/pcscd pcscd1 && install pcscd2 /usr/sbin/pcscd && run cross-update.log update_ccid
+  [ ! -e "$list.backup" ] || fail "a crossing left $list.backup: $(cat cross-update.log)"
+  run cross-out.log $rpm -e halvo-readers && run ccid-1.log $rpm -U --oldpackage fedora-ccid-1.rpm
+  install pcscd1 /usr/sbin/pcscd && rm restarts.log
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"
