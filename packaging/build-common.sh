@@ -4,12 +4,22 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-# Makes the folder FOLDER afresh and prints its full path.
+# A build script's own folders carry this file, so that a later build may
+# empty them; any other folder is never emptied.
+BUILD_MARK=.halvo-readers-build
+
+# Makes FOLDER ready for a build and prints its full path: new, empty, or
+# one an earlier build made (emptied first). Stops on any other folder.
 fresh_folder() {
   local folder
   folder=$(realpath -m "$1")
-  rm -rf "$folder"
-  mkdir -p "$folder"
+  if [ -e "$folder/$BUILD_MARK" ]; then
+    rm -rf "$folder"
+  elif [ -e "$folder" ] && [ -n "$(ls -A "$folder" 2>/dev/null || echo x)" ]; then
+    echo "$(basename "$0"): $folder is not empty and was not made by a build; name a new folder" >&2
+    exit 1
+  fi
+  mkdir -p "$folder" && touch "$folder/$BUILD_MARK"
   echo "$folder"
 }
 

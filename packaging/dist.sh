@@ -5,7 +5,8 @@
 # version's one home. The tarball is reproducible: files in byte order, owned
 # by root, modes normalised, every time the last commit's (or
 # SOURCE_DATE_EPOCH's), gzip without a name or time. Prints the tarball's
-# path last. Needs a git checkout, to know which files are tracked.
+# path last. Needs a git checkout, to know which files are tracked, and
+# refuses uncommitted changes to them, so that one name has one content.
 # Usage: dist.sh [OUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,8 @@ version=$(sed -n 's/^project(halvo-readers VERSION \([0-9][0-9.]*\) .*/\1/p' CMa
 [ -n "$version" ] || { echo "dist.sh: no project version in CMakeLists.txt"; exit 1; }
 git rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
   { echo "dist.sh: needs a git checkout, to know the tracked files"; exit 1; }
+git diff --quiet HEAD -- ||
+  { echo "dist.sh: tracked files have uncommitted changes; commit them first"; exit 1; }
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 name=halvo-readers-$version
 mkdir -p "$out"

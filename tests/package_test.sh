@@ -18,7 +18,7 @@ open_test() {
   for tool; do
     command -v "$tool" >/dev/null || bash "$sandbox" skip "$tool not found"
   done
-  rm -rf "$work/root" "$work/pkg" "$work/rebuild" && mkdir -p "$work/root"
+  rm -rf "$work/root" "$work/pkg" "$work/fedora" "$work/rebuild" && mkdir -p "$work/root"
 }
 
 # add_later_reader FILE: a stock list as a later CCID version has it, one

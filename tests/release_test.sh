@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The source release: the CMake project version, the version's one home,
 # names the tarball, and every other copy of it agrees;
-# every file in it is root's, at the last commit's time; unpacked outside
+# every file in it is root's, at the last commit's time; no build script
+# empties a folder it did not make, nor packs uncommitted changes; unpacked outside
 # git, it builds and runs with the README's command and, built whole,
 # passes the tests that need neither root nor packages.
 # Usage: release_test.sh SANDBOX-SCRIPT WORK-FOLDER PROJECT-VERSION
@@ -28,6 +29,11 @@ for copy in "Debian changelog:$(sed -n '1s/^halvo-readers (\(.*\)-[^-]*).*/\1/p'
   [ "${copy#*:}" = "$version" ] || fail "versions disagree: CMake $version, ${copy%%:*} ${copy#*:}"
 done
 (cd "$work" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
+# No build empties a folder it did not make; uncommitted changes make no release.
+mkdir "$work/kept" && touch "$work/kept/file"
+! bash "$top/packaging/build-rpm.sh" "$work/kept" >/dev/null 2>&1 && [ -e "$work/kept/file" ] || fail "a build emptied $work/kept"
+git clone -q "$top" "$work/clone" && echo >> "$work/clone/README.md"
+! bash "$work/clone/packaging/dist.sh" "$work/dirty" >/dev/null 2>&1 || fail "uncommitted changes made a release"
 when=$(date -u -d "@$(git -C "$top" log -1 --format=%ct)" '+%Y-%m-%d %H:%M')
 odd=$(tar -tvzf "$tarball" --numeric-owner --utc | grep -v -E "^(-rw[-x]r-[-x]r-[-x]|l[-rwx]{9}) 0/0 .* $when " || true)
 [ -z "$odd" ] || fail "not root's or not at the last commit's time: $odd"
