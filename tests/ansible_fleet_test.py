@@ -151,7 +151,7 @@ def fleet(work, tool, lists):
         "\nFillExistingReaders returned an error."), module["refused"]["msg"]
     for name in ("debian", "folder"):  # each package already added them
         assert not module[name]["changed"] and stats[name]["changed"] == 0, module[name]
-    assert [module[n].get("mode") for n in ("debian", "folder", "fedora")] == \
+    assert [module[n].get("package_mode") for n in ("debian", "folder", "fedora")] == \
         ["in-place", "folder", None], module
     for name in HOSTS:
         assert on(work, name, "cat", lists[name]) == before[name], name
@@ -160,7 +160,7 @@ def fleet(work, tool, lists):
     for name in lacking:
         assert on(work, name, "cat", lists[name]) == installed[name], name
         backup = BACKUP.get(name, lists[name] + ".backup")
-        assert module[name]["changed"] and module[name]["backup"] == backup, module[name]
+        assert module[name]["changed"] and module[name]["backup_file"] == backup, module[name]
         assert on(work, name, "cat", backup) == before[name], name
     halfway = module["halfway"]
     assert halfway["changed"] and halfway["failed"] and "\nThe new file is in place at %s; the old " \

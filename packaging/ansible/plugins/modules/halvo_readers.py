@@ -23,6 +23,8 @@ description:
   - Only the tool's fixed report lines are read. A list the tool refuses,
     a missing list and a missing tool fail the task with the tool's own
     lines, and leave the list as it was.
+  - Each reader the list names otherwise is a warning, with the tool's
+    C(Name mismatch) line; the list keeps its name.
   - An install that ends half-way (the new list in place, the old one kept
     under the temporary name the tool prints, not as the backup) fails the
     task with the tool's lines and reports C(changed).
@@ -35,7 +37,7 @@ options:
       - The driver list, the C(Info.plist) of the CCID bundle.
       - Left out, the tool's own default is used, which this project's
         packages make the list pcscd reads. The module then cannot read the list
-        itself, so it returns no C(diff) or C(backup), and
+        itself, so it returns no C(diff) or C(backup_file), and
         takes C(changed) from the tool's report, which says a list was
         rewritten exactly when readers were missing and the install
         succeeded.
@@ -102,20 +104,21 @@ mismatched:
   elements: dict
   sample: [{vendor_id: "0x2e5b", product_id: "0x0352", name: "Reader X",
             names: ["HALVO MERIDOX KEY 540", "KY540"]}]
-backup:
+backup_file:
   description: The backup of the list as it was, when this run wrote one.
   returned: changed and not in check mode, with I(path), unless the install
     ended half-way
   type: str
   sample: /usr/lib64/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist.backup
-mode:
+package_mode:
   description: How this project's package keeps the readers on the host,
     C(folder), C(in-place) or C(administrator), as its helper's C(mode)
-    says, with why in I(mode_reason); absent where no package is installed.
+    says, with why in I(package_mode_reason); absent where no package is
+    installed.
   returned: where the package is installed
   type: str
   sample: folder
-mode_reason:
+package_mode_reason:
   description: Why the package keeps the readers as it does.
   returned: where the package is installed
   type: str
@@ -195,7 +198,7 @@ def package_mode(module):
             rc, out, err = module.run_command([helper, 'mode'])
             mode, _, why = to_text(out).strip().partition(': ')
             if rc == 0 and why:
-                return dict(mode=mode, mode_reason=why)
+                return dict(package_mode=mode, package_mode_reason=why)
     return {}
 
 
@@ -243,6 +246,9 @@ def main():
     tool = find_tool(module)
     rc, lines = run_tool(module, tool, '-c', path)
     missing, mismatched = parse_report(lines)
+    for line in lines:
+        if MISMATCH_LINE.match(line):
+            module.warn(line)
     result = dict(changed=False, missing=missing, mismatched=mismatched, stdout_lines=lines,
                   **package_mode(module))
     if rc == 0:
@@ -266,7 +272,7 @@ def main():
     if not path:
         module.exit_json(**result)
     if result['changed']:
-        result['backup'] = backup_of(path)
+        result['backup_file'] = backup_of(path)
         if module._diff:
             result['diff'] = diff_of(path, listed, readers_of(module, tool, path))
     module.exit_json(**result)
