@@ -26,6 +26,17 @@ if [ "$2" = folder ]; then
   keeps_readers_in_folder "$list"
 else
   keeps_readers "$list" "$list.backup"
+  # From a signed repository, pacman requiring every signature; another
+  # key's or a tampered database is refused.
+  pacman_from() {
+    printf '[options]\nArchitecture = auto\n[halvo-readers]\nSigLevel = Required\nServer = file://%s/arch\n' "$PWD/$1" > repo.conf
+    timeout 120 ${pacman/pacman.conf/repo.conf} --gpgdir /tmp/pacman-keys -Sydd halvo-readers
+  }
+  keys="pacman-key --gpgdir /tmp/pacman-keys"
+  run keys.out $keys --init && sed -i '/^keyserver/d' /tmp/pacman-keys/gpg.conf && run keys.out $keys --add repo/halvo-readers.asc
+  run keys.out $keys --lsign-key repo@halvo-readers.invalid && run pacman.out pacman_from repo
+  ! pacman_from other > refused.out 2>&1 && echo >> repo/arch/halvo-readers.db.tar.gz && ! pacman_from repo > refused.out 2>&1 ||
+    fail "pacman took another key's repository or a tampered database"
 fi
 ! grep -il "error" ./*.log || fail "a hook reported an error"
 echo ok

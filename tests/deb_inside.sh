@@ -74,8 +74,16 @@ dpkg -S "$list" | grep -q "^libccid: " || fail "$list is not libccid's"
 restarts "try-restart pcscd.service"
 run purge.log dpkg --purge halvo-readers
 [ ! -e "${live%/*}" ] || fail "the purge left ${live%/*}: $(ls -A "${live%/*}")"
-run after-purge.log dpkg -i halvo-readers.deb
+# From a signed repository, with apt checking it; another key's or a
+# tampered index is refused.
+apt_from() {
+  printf 'Types: deb\nURIs: file://%s/apt\nSuites: ./\nSigned-By: %s\n' "$PWD/$1" "$PWD/repo/halvo-readers.asc" > repo.sources
+  mkdir -p lists/partial && apt-get -o Dir::Etc::SourceList="$PWD/repo.sources" -o Dir::Etc::SourceParts=- -o Dir::State::Lists="$PWD/lists" "${@:2}"
+}
+run apt.log apt_from repo update && run after-purge.log apt_from repo install -y halvo-readers
 generated
+! apt_from other update > apt.log 2>&1 && echo >> repo/apt/Packages && rm -r lists && ! apt_from repo update > apt.log 2>&1 ||
+  fail "apt took another key's repository or a tampered index"
 run purge.log dpkg --purge halvo-readers
 run remove-libccid.log dpkg -r --force-depends libccid
 run no-list.log dpkg -i halvo-readers.deb

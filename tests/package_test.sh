@@ -77,6 +77,19 @@ selinux_policy() {
   cp "$dir/root/etc/selinux/default/contexts/files/file_contexts" "$1/file_contexts"
 }
 
+# signed_repositories ROOT PACKAGE: PACKAGE in the repositories publish.sh
+# makes, ROOT/repo signed by a key of the test's own, ROOT/other by another.
+signed_repositories() {
+  local name
+  export GNUPGHOME=$work/gnupg
+  rm -rf "$GNUPGHOME" && mkdir -m 0700 "$GNUPGHOME"
+  for name in repo other; do
+    gpg --batch --passphrase '' --quick-gen-key "$name@halvo-readers.invalid" rsa3072 sign never 2>/dev/null
+    bash "$top/packaging/publish.sh" "$1/$name" "$name@halvo-readers.invalid" "$2" >/dev/null || fail "publish.sh"
+  done
+  gpgconf --kill gpg-agent
+}
+
 # run_inside SANDBOX ROOT NAME: runs tests/NAME_inside.sh in an overlay,
 # in ROOT with the inside helpers beside it, once as the system is and once
 # with pcscd 2 (ROOT/pcscd2) in folder mode, and passes when each says ok;
@@ -85,6 +98,7 @@ run_inside() {
   local sandbox=$1 root=$2 name=$3 here out how lives=(in-place)
   [ -n "$folder_skip" ] || lives+=(folder)
   here=$(dirname "$sandbox")
+  signed_repositories "$root" "$root"/halvo-readers.*
   cp "$sandbox" "$here/usb_bus.py" "$here/package_steps.sh" "$here/systemd_stand_in.sh" "$here/${name}_inside.sh" "$root/"
   for how in "${lives[@]}"; do
     rm -f "$root"/*.log
