@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Ansible collection on a fleet: ansible-playbook runs the role over SSH
 on five hosts, each an sshd on its own loopback port in its own throwaway
-overlay of /: Debian with the .deb installed by the role, once with its
-pcscd and once with pcscd 2 (the package's own driver folder, libccid's
+overlay of /: Debian with the package installed by the role, once from a
+signed repository with its pcscd and once from the .deb with pcscd 2 (the package's own driver folder, libccid's
 files untouched), a Fedora-like plain list and an Arch-like list behind a
 link with the executable copied, a list the tool refuses, and one whose
 backup cannot be renamed into place. A check with diff writes nothing and
@@ -28,7 +28,7 @@ LIST = "/ifd-ccid.bundle/Contents/Info.plist"
 # Each host: its port, how its list is made from the machine's ($1, the
 # list at $2), that list's driver folder if not pcsc-lite's, the role's
 # variable for the tool.
-HOSTS = {"debian": (42201, "true", "", "halvo_readers_package"),
+HOSTS = {"debian": (42201, "true", "", "halvo_readers_repository"),
          "folder": (42205, 'install ../pcscd2 /usr/sbin/pcscd', "", "halvo_readers_package"),
          "fedora": (42202, 'mkdir -p "${2%/*}" && cp "$1" "$2"', "/usr/lib64/pcsc/drivers",
                     "halvo_readers_binary"),
@@ -84,6 +84,13 @@ def main():
                        stdout=subprocess.DEVNULL)
         deb = [work + "/deb/" + f for f in os.listdir(work + "/deb")
                if f.startswith("halvo-readers_") and f.endswith(".deb")][0]
+        os.chmod(work, 0o755)  # apt reads the repository as its own user
+        signer = dict(os.environ, GNUPGHOME=work + "/gnupg")
+        os.mkdir(signer["GNUPGHOME"], 0o700)
+        subprocess.run(["gpg", "--batch", "--passphrase", "", "--quick-gen-key", "fleet@halvo-readers.invalid",
+                        "rsa3072", "sign", "never"], env=signer, check=True, capture_output=True)
+        subprocess.run(["bash", top + "/packaging/publish.sh", work + "/repo", "fleet@halvo-readers.invalid", deb],
+                       env=signer, check=True, stdout=subprocess.DEVNULL)
         for key in ("key", "host_key"):
             subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", work + "/" + key],
                            check=True)
@@ -93,8 +100,10 @@ def main():
         shutil.copy(tool, work + "/halvo-readers")
         os.makedirs(work + "/collections/ansible_collections/halvo")
         os.symlink(top + "/packaging/ansible", work + "/collections/ansible_collections/halvo/readers")
+        tools = {"halvo_readers_package": deb, "halvo_readers_binary": work + "/halvo-readers",
+                 "halvo_readers_repository": "file://" + work + "/repo"}
         hosts = {name: {"ansible_port": port, "halvo_readers_path": (own or drivers) + LIST,
-                        how: deb if how.endswith("package") else work + "/halvo-readers"}
+                        how: tools[how], "halvo_readers_repository_key": work + "/repo/halvo-readers.asc"}
                  for name, (port, _, own, how) in HOSTS.items()}
         driverlists.write_file(work + "/hosts.json", json.dumps({"all": {"hosts": hosts, "vars": {
             "ansible_host": "127.0.0.1", "ansible_user": "root", "ansible_ssh_private_key_file":
