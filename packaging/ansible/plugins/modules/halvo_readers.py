@@ -71,7 +71,7 @@ attributes:
 requirements:
   - halvo-readers, the tool, on the managed host
 author:
-  - halvo-readers developers
+  - halvo-readers developers (!UNKNOWN)
 '''
 
 EXAMPLES = r'''
