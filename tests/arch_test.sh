@@ -9,7 +9,7 @@
 # Usage: arch_test.sh SANDBOX-SCRIPT WORK-FOLDER
 # shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
 . "$(dirname "$0")/package_test.sh"
-open_test pacman makepkg bsdtar pkg-config git
+open_test pacman makepkg bsdtar pkg-config git gpg repo-add pacman-key
 bash "$top/packaging/build-arch.sh" "$work/pkg" > "$work/build-arch.log" ||
   fail "build-arch.sh: $(cat "$work/build-arch.log")"
 # makepkg runs as nobody, in a folder nobody may reach.

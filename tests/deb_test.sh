@@ -11,7 +11,7 @@
 # Usage: deb_test.sh SANDBOX-SCRIPT WORK-FOLDER
 # shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
 . "$(dirname "$0")/package_test.sh"
-open_test dpkg-buildpackage dh lintian apt-get pkg-config git
+open_test dpkg-buildpackage dh lintian apt-get pkg-config git gpg apt-ftparchive
 changes=$(bash "$top/packaging/build-deb.sh" "$work/pkg" | tail -n 1)
 deb=$(ls "$work"/pkg/halvo-readers_*.deb)
 list=$(bash "$sandbox" ccid-list)

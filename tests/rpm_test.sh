@@ -13,7 +13,7 @@
 # Usage: rpm_test.sh SANDBOX-SCRIPT WORK-FOLDER
 # shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
 . "$(dirname "$0")/package_test.sh"
-open_test rpm rpmbuild rpmlint pkg-config git
+open_test rpm rpmbuild rpmlint pkg-config git gpg rpmsign createrepo_c dnf
 list=$(bash "$sandbox" ccid-list)
 fedora=/usr/lib64/pcsc/drivers
 mkdir -p "$work/fedora-pc"
