@@ -6,23 +6,25 @@
 #                         on the package's removal: takes away all it made,
 #                         and gives the CCID package its list back
 #   keep-readers mode     prints the mode, a colon, and why
-#   keep-readers decide PCSCD CCID INIT SETTING
+#   keep-readers decide PCSCD CCID INIT FOLDER
 #                         prints the mode for these, as decide below
 # The package's systemd drop-in sets PCSCLITE_HP_DROPDIR to STATE/drivers,
 # a link that always leads to the folder pcscd must read; systemd's own
-# precedence lets an administrator's setting win over it, and this helper
-# asks systemd which one pcscd gets, never reading unit files itself.
-# Folder mode: where pcscd is 2.0 or later and the CCID driver 1.5.1 or
-# later, under systemd, both read the driver folder that PCSCLITE_HP_DROPDIR
-# names: the readers are kept in a driver folder of this package's own,
-# under the library folder, and no file of the CCID package is changed.
-# In-place mode: elsewhere the CCID list in pcsc-lite's folder is rewritten,
-# its old bytes kept beside it (Debian: a copy of libccid's list, which its
-# link leads to). Administrator mode: an administrator's own folder is left
-# alone. Each try-restarts a running pcscd once when what pcscd reads
-# changed (remove --no-restart leaves that to its caller), after systemd has
-# read its unit files where it says they changed. It never fails, so that
-# no package transaction stops here; one run at a time.
+# precedence lets an administrator's setting win, and this helper asks
+# systemd which one pcscd gets, never reading unit files itself.
+# Folder mode, only where systemd answered that pcscd gets the drop-in's
+# value, and pcscd (2.0) and the CCID driver (1.5.1) read it: the readers
+# are kept in a driver folder of this package's own, and no file of the
+# CCID package is changed. In-place mode elsewhere, and wherever systemd
+# cannot be asked: the CCID list in pcsc-lite's folder gets the readers
+# (Debian: a copy of libccid's list, which its diverted link leads to),
+# and STATE/drivers leads there, so pcscd reads them however it starts.
+# Administrator mode: an administrator's own folder is left alone. On
+# Debian the diverted link never leads into a folder an administrator
+# names, which may lead back to it. Each try-restarts a running pcscd once
+# when what it reads changed (remove --no-restart leaves that to its
+# caller). It never fails, so that no package transaction stops here; one
+# run at a time.
 set -u
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 tool=/usr/bin/halvo-readers
@@ -32,9 +34,6 @@ tool=/usr/bin/halvo-readers
 state=@STATE@
 list=@LIST@
 source=@SOURCE@
-# What earlier versions made here: the file that pointed pcscd at the
-# folder, and the lock.
-environment=$state/pcscd.env
 # Debian's list, the one its link leads to.
 live=$state/Info.plist
 # Where earlier versions kept all this.
@@ -54,27 +53,34 @@ same_folder() {
   [ "$(realpath -m "$1")" = "$(realpath -m "$2")" ]
 }
 
-# decide PCSCD CCID INIT SETTING: the mode for these versions of pcscd and
-# the CCID driver, this init system and the folder an administrator's
-# PCSCLITE_HP_DROPDIR gives pcscd in place of this package's (or empty), as
-# "MODE: why". The versions come first: pcscd before 2.0 ignores the
+# decide PCSCD CCID INIT FOLDER: the mode for these versions of pcscd and
+# the CCID driver, as "MODE: why". INIT is systemd where systemd answered,
+# then FOLDER is the PCSCLITE_HP_DROPDIR it gives pcscd (STATE/drivers
+# where the drop-in's stands, pcsc-lite's folder where it is unset, empty
+# where it is set empty); down where it does not run, silent where it did
+# not answer. The versions come first: pcscd before 2.0 ignores the
 # variable. Touches nothing.
 decide() {
+  folder=${4%/}
   if [ "$3" != systemd ]; then
-    echo "in-place: this system does not run systemd, which alone would point pcscd at a driver folder of this package's own, so the Halvo readers go into the CCID list in pcsc-lite's driver folder."
+    why="systemd is not running here (no systemd, or a container, a chroot or an image being built)"
+    [ "$3" != silent ] || why="systemd did not answer over D-Bus"
+    echo "in-place: $why, so it cannot be asked which driver folder pcscd gets; the Halvo readers go into the CCID list in pcsc-lite's driver folder, which pcscd reads when it is started on its own or by systemd with this package's drop-in."
   elif [ -z "$1" ] || ! at_least "$1" 2.0.0; then
     theirs=
-    [ -z "$4" ] || same_folder "$4" "$dropdir" ||
+    [ -z "$4" ] || [ "$folder" = "$state/drivers" ] || same_folder "$4" "$dropdir" ||
       theirs=" The CCID driver reads its list in $4, which PCSCLITE_HP_DROPDIR names: that list is its administrator's to keep."
     echo "in-place: pcscd ${1:-(not installed)} reads pcsc-lite's driver folder alone (before 2.0), so the Halvo readers go into the CCID list it reads there.$theirs"
-  elif [ -n "$4" ] && same_folder "$4" "$dropdir"; then
-    echo "in-place: systemd gives pcscd pcsc-lite's own driver folder, so the Halvo readers go into the CCID list there."
-  elif [ -n "$4" ]; then
-    echo "administrator: PCSCLITE_HP_DROPDIR is set for pcscd.service: pcscd reads $4, whose CCID list is its administrator's to keep; halvo-readers -c with no path checks it."
-  elif [ -z "$2" ] || ! at_least "$2" 1.5.1; then
+  elif [ "$folder" = "$state/drivers" ] && { [ -z "$2" ] || ! at_least "$2" 1.5.1; }; then
     echo "in-place: the CCID driver ${2:-(of no stated version)} reads its list in pcsc-lite's driver folder alone (before 1.5.1), so the Halvo readers go into the CCID list there."
-  else
+  elif [ "$folder" = "$state/drivers" ]; then
     echo "folder: pcscd $1 and the CCID driver $2 read the driver folder $state/drivers, which holds the Halvo readers; no file of the CCID package is changed."
+  elif [ -z "$4" ]; then
+    echo "administrator: PCSCLITE_HP_DROPDIR is set empty for pcscd.service, so pcscd reads no driver folder and finds no reader at all; the CCID package's list is left as it is."
+  elif same_folder "$4" "$dropdir"; then
+    echo "in-place: systemd gives pcscd pcsc-lite's own driver folder, so the Halvo readers go into the CCID list there."
+  else
+    echo "administrator: PCSCLITE_HP_DROPDIR is set for pcscd.service: pcscd reads $4, whose CCID list is its administrator's to keep; halvo-readers -c $folder/ifd-ccid.bundle/Contents/Info.plist checks it."
   fi
 }
 
@@ -86,18 +92,12 @@ ccid_version() {
   sed -n '/<key>CFBundleShortVersionString<\/key>/{n;s/.*<string>\(.*\)<\/string>.*/\1/p;}' "$1" 2>/dev/null
 }
 
-# "systemd" when the system runs it, or will (an image being built).
-init_system() {
-  init=$(readlink -f /sbin/init)
-  if [ -d /run/systemd/system ] || [ "${init##*/}" = systemd ]; then echo systemd; else echo other; fi
-}
-
-# The value of PCSCLITE_HP_DROPDIR that the environment file $1 (one that
-# systemd names) sets: comments skipped, "export", quotes and a CR taken
-# off, the last one winning.
+# "=VALUE" for the PCSCLITE_HP_DROPDIR that the environment file $1 (one
+# that systemd names) sets, as systemd reads it: comments skipped, quotes
+# and a CR taken off, a line with "export" ignored, the last one winning.
 file_setting() {
-  sed -n -e 's/\r$//' -e 's/^[[:space:]]*\(export[[:space:]]\{1,\}\)\{0,1\}PCSCLITE_HP_DROPDIR=//' -e T \
-    -e 's/[[:space:]]*$//' -e 's/^"\(.*\)"$/\1/' -e "s/^'\\(.*\\)'\$/\\1/" -e p "$1" 2>/dev/null |
+  sed -n -e 's/\r$//' -e 's/^[[:space:]]*PCSCLITE_HP_DROPDIR=/=/' -e T \
+    -e 's/[[:space:]]*$//' -e 's/^="\(.*\)"$/=\1/' -e "s/^='\\(.*\\)'\$/=\\1/" -e p "$1" 2>/dev/null |
     tail -n 1
 }
 
@@ -111,32 +111,34 @@ unit_property() {
   printf '%s\n' "$answer" | xargs -n 1 printf '%s\n' 2>/dev/null
 }
 
-# The folder an administrator gives pcscd in place of this package's, as
-# systemd gives it: pcscd.service's environment as systemd merged its unit
-# and drop-ins, then the environment files systemd names, each over what
-# came before, unless its UnsetEnvironment takes the variable away (then
-# pcscd reads pcsc-lite's own folder). Empty where this package's value
-# stands, or where systemd does not run or cannot be asked.
+# How systemd answers for pcscd.service, as "INIT FOLDER" for decide:
+# "systemd" and the folder its PCSCLITE_HP_DROPDIR names, from its
+# environment as systemd merged its unit and drop-ins, then the environment
+# files systemd names, each over what came before, unless its
+# UnsetEnvironment takes the variable away; "down " or "silent " where
+# systemd cannot be asked.
 systemd_setting() {
-  [ -d /run/systemd/system ] || return 0
-  environment=$(unit_property Environment) || return 0
-  value=$(printf '%s\n' "$environment" | sed -n 's/^PCSCLITE_HP_DROPDIR=//p' | tail -n 1)
-  files=$(unit_property EnvironmentFiles | grep '^/')
+  if [ ! -d /run/systemd/system ]; then echo "down "; return; fi
+  if ! assigned=$(unit_property Environment) || ! files=$(unit_property EnvironmentFiles) ||
+     ! unset=$(unit_property UnsetEnvironment); then
+    echo "silent "
+    return
+  fi
+  value=$(printf '%s\n' "$assigned" | sed -n 's/^PCSCLITE_HP_DROPDIR=/=/p' | tail -n 1)
   while IFS= read -r file; do
     from_file=$(file_setting "$file")
     [ -z "$from_file" ] || value=$from_file
   done <<FILES
-$files
+$(printf '%s\n' "$files" | grep '^/')
 FILES
-  if unit_property UnsetEnvironment | grep -qxF -e PCSCLITE_HP_DROPDIR -e "PCSCLITE_HP_DROPDIR=$value"; then
-    value=
-  fi
-  [ "${value%/}" = "$state/drivers" ] || echo "${value:-$dropdir}"
+  ! printf '%s\n' "$unset" | grep -qxF -e PCSCLITE_HP_DROPDIR -e "PCSCLITE_HP_DROPDIR$value" || value=
+  value=${value:-=$dropdir}
+  echo "systemd ${value#=}"
 }
 
-# The mode this system allows, with why, given the administrator's folder.
+# The mode this system allows, with why, given systemd's answer $1.
 mode() {
-  decide "$(pcscd_version)" "$(ccid_version "$source")" "$(init_system)" "$1"
+  decide "$(pcscd_version)" "$(ccid_version "$source")" "${1%% *}" "${1#* }"
 }
 
 # True on Debian, where the list pcscd reads is a copy of the CCID
@@ -157,7 +159,6 @@ reload_systemd() {
 # files, and from dpkg's maintainer scripts as policy-rc.d allows.
 restart_pcscd() {
   [ -d /run/systemd/system ] || return 0
-  reload_systemd
   if [ -n "${DPKG_MAINTSCRIPT_PACKAGE:-}" ]; then
     deb-systemd-invoke try-restart pcscd.service >/dev/null 2>&1 || :
   else
@@ -222,9 +223,10 @@ fill_folder() {
   rm -f "$contents/Info.plist.backup"
 }
 
-# Takes away the driver folders but $1, and what earlier versions made.
+# Takes away the driver folders but $1, and what earlier versions made (the
+# file that pointed pcscd at the folder, and the lock).
 clear_folders() {
-  rm -f "$environment" "$state/lock"
+  rm -f "$state/pcscd.env" "$state/lock"
   for folder in drivers.a drivers.b; do
     [ "$folder" = "${1:-}" ] || rm -rf "${state:?}/$folder"
   done
@@ -256,19 +258,10 @@ to_folder() {
   clear_folders "$new"
 }
 
-# In-place mode, the CCID list itself ($list) rewritten.
-in_place() {
-  point_at "$dropdir"
-  clear_folders
-  add_readers "$list" "$list" || :
-}
-
 # In-place mode on Debian: the list libccid's link leads to is a copy of
 # libccid's own with the readers added; on a refusal pcscd keeps the one it
 # has, or reads libccid's own.
 in_copy() {
-  point_at "$dropdir"
-  clear_folders
   cp "$source" "$live.new" && chmod 0644 "$live.new" || return
   if ! add_readers "$live.new" "$source" && [ -f "$live" ] && [ ! -L "$live" ]; then
     rm -f "$live.new"
@@ -300,29 +293,32 @@ give_back() {
 }
 
 keep() {
-  setting=$(systemd_setting)
-  how=$(mode "$setting")
+  answer=$(systemd_setting)
+  how=$(mode "$answer")
   say "${how#*: }"
   case ${how%%:*} in
     folder)
       copies || give_back
-      to_folder "$source" ;;
+      to_folder "$source"
+      link=drivers/ifd-ccid.bundle/Contents/Info.plist ;;
     administrator)
       copies || give_back
-      point_at "$setting"
-      clear_folders ;;
+      setting=${answer#* }
+      point_at "${setting:-$dropdir}"
+      clear_folders
+      link=$source ;;
     *)
-      if copies; then in_copy; else in_place; fi ;;
+      point_at "$dropdir"
+      clear_folders
+      if copies; then in_copy; else add_readers "$list" "$list" || :; fi
+      return ;;
   esac
-  # Debian's link reaches the folder pcscd reads through the live list.
-  if copies && [ "${how%%:*}" != in-place ]; then
-    ln -sfn drivers/ifd-ccid.bundle/Contents/Info.plist "$live.link" && mv -T "$live.link" "$live"
-  fi
+  # On Debian libccid's diverted link leads on to the folder's list, or to
+  # libccid's own: never into a folder an administrator names.
+  ! copies || { ln -sfn "$link" "$live.link" && mv -T "$live.link" "$live"; }
 }
 
 # Nothing of this package's leads pcscd anywhere but pcsc-lite's folder.
-# The link the drop-in names stays until pcscd was restarted: systemd may
-# hold the drop-in until it reads its files again once they are gone.
 clear_away() {
   point_at "$dropdir"
   clear_folders
@@ -334,16 +330,19 @@ take_away() {
   copies || give_back || :
 }
 
-# Runs $1 holding the lock (on STATE itself, which stands while the package
-# does), so that runs take turns, and restarts pcscd once if what it reads
-# changed, unless $2 says the caller will. A run that waited while the
-# package was removed does nothing.
+# Runs $1 holding the lock (on STATE itself), so that runs take turns, and
+# restarts pcscd once if what it reads changed, unless $2 says the caller
+# will. A removal puts a new, empty STATE in place once the link the
+# drop-in names goes (after the restart, or before it on Debian, whose
+# postrm restarts): a run that waited for it then holds a folder no longer
+# there, and does nothing.
 run_locked() {
   if ! mkdir -p "$state" 2>/dev/null || ! chmod 0755 "$state" 2>/dev/null; then
     say "warning: $state cannot be written; nothing was changed."
     return
   fi
-  { flock 9 2>/dev/null; [ ! -e "$0" ] || locked "$@"; } 9< "$state"
+  { flock 9 2>/dev/null
+    [ "$(stat -L -c %d:%i /dev/fd/9)" = "$(stat -c %d:%i "$state" 2>/dev/null)" ] && locked "$@"; } 9< "$state"
 }
 
 locked() {
@@ -352,7 +351,8 @@ locked() {
   "$1"
   [ "$legacy" = "$state" ] || rm -rf "$legacy"
   [ "$(pcscd_reads)" = "$before" ] || [ "${2:-}" = --no-restart ] || restart_pcscd
-  [ "$1" != take_away ] || rm -f "$state/drivers"
+  [ "$1" != take_away ] || { rm -f "$state/drivers"; mv -T "$state" "$state.gone" &&
+    mkdir -m 0755 "$state" && rmdir "$state.gone"; }
 }
 
 case ${1:-} in
@@ -367,6 +367,6 @@ case ${1:-} in
   remove) run_locked take_away "${2:-}" ;;
   mode) mode "$(systemd_setting)" ;;
   decide) decide "${2:-}" "${3:-}" "${4:-}" "${5:-}" ;;
-  *) say "usage: keep-readers add | remove [--no-restart] | mode | decide PCSCD CCID INIT SETTING" ;;
+  *) say "usage: keep-readers add | remove [--no-restart] | mode | decide PCSCD CCID INIT FOLDER" ;;
 esac
 exit 0

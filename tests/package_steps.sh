@@ -132,10 +132,10 @@ folder_edges() {
   keep=$(ls /usr/libexec/halvo-readers/keep-readers /usr/share/libalpm/scripts/halvo-readers 2>/dev/null || :)
   while IFS='|' read -r pcscd ccid setting want; do
     "$keep" decide "$pcscd" "$ccid" systemd "$setting" | grep -q "^$want" || fail "decide $pcscd $ccid '$setting'"
-  done <<'ROWS'
-2.0.0|1.5.1||folder:
-1.9.9|1.5.1||in-place: pcscd 1.9.9
-2.0.0|1.5.0||in-place: the CCID driver 1.5.0
+  done <<ROWS
+2.0.0|1.5.1|$state/drivers|folder:
+1.9.9|1.5.1|$state/drivers|in-place: pcscd 1.9.9
+2.0.0|1.5.0|$state/drivers|in-place: the CCID driver 1.5.0
 2.0.0|1.5.1|/opt/drv|administrator: .* reads /opt/drv,
 1.9.9|1.5.2|/opt/drv|in-place: .* reads its list in /opt/drv, .* to keep.$
 ROWS
@@ -146,35 +146,40 @@ ROWS
     halvo-readers -c "$state/drivers/ifd-ccid.bundle/Contents/Info.plist" > check.log ||
       fail "runs at once, round $round: $(cat check.log)"
   done
-  cp "$keep" keep.copy  # stands for the package's helper, waiting as the package goes
-  { flock 9; ./keep.copy remove > waited.log 9<&- & until grep -q -- "->.*:$(stat -c %i "$state") " /proc/locks || ! kill -0 $!; do sleep 0.1; done
-    rm keep.copy; } 9< "$state"
-  wait && [ ! -s waited.log ] && [ -e "$state/drivers" ] || fail "a run that waited: $(cat waited.log)"
+  # A removal held in the stand-in, holding the lock, and a run waiting on it.
+  mkfifo hold && "$keep" remove > /dev/null & until grep -q ":$(stat -c %i "$state") " /proc/locks; do sleep 0.1; done
+  "$keep" add > waited.log & until grep -q -- "->.*:$(stat -c %i "$state") " /proc/locks; do sleep 0.1; done
+  echo > hold && wait && [ ! -s waited.log ] && [ ! -e "$state/drivers" ] || fail "a run that waited: $(cat waited.log)"
+  "$keep" add > /dev/null
   printf "PCSCLITE_HP_DROPDIR='/opt/drv'\n" > /etc/pcscd.local
   # A drop-in in /run that one of the same name in /etc masks never counts.
-  mkdir -p /opt/drv /run/systemd/system/pcscd.service.d /etc/systemd/system/pcscd.service.d
+  mkdir -p /opt/drv /run/systemd/system/pcscd.service.d /etc/systemd/system/pcscd.service.d && ln -s "$dropdir"/* /opt/drv
   printf '[Service]\nEnvironment=PCSCLITE_HP_DROPDIR=/opt/drv\n' > /run/systemd/system/pcscd.service.d/masked.conf
   printf '[Service]\n' > /etc/systemd/system/pcscd.service.d/masked.conf
   while IFS='|' read -r file text want; do
     mkdir -p "${file%/*}" && printf '%b' "$text" > "$file" && systemctl daemon-reload
     "$keep" mode | grep -q "^$want" || fail "$file with $text: $("$keep" mode)"
-    "$keep" add > /dev/null && [ -e "$state/drivers" ] || fail "$file with $text: $state/drivers dangles"
+    "$keep" add > /dev/null && [ -e "$state/drivers/ifd-ccid.bundle/Contents/Info.plist" ] || fail "$file with $text: no list"
     rm "$file"
   done <<ROWS
 /etc/default/pcscd|# PCSCLITE_HP_DROPDIR=/opt/drv\n|folder:
-/etc/default/pcscd|export PCSCLITE_HP_DROPDIR="/opt/drv"\n|administrator: .* reads /opt/drv,
+/etc/default/pcscd|export PCSCLITE_HP_DROPDIR="/opt/drv"\n|folder:
+/etc/default/pcscd|PCSCLITE_HP_DROPDIR=\n|administrator: PCSCLITE_HP_DROPDIR is set empty
 /etc/default/pcscd|PCSCLITE_HP_DROPDIR=$dropdir/\n|in-place: systemd gives pcscd pcsc-lite's own
+/etc/systemd/system/pcscd.service.d/local.conf|[Service]\nUnsetEnvironment=PCSCLITE_HP_DROPDIR\n|in-place: systemd gives pcscd pcsc-lite's own
 /etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironment="PCSCLITE_HP_DROPDIR=/opt/drv"\n|administrator: .* reads /opt/drv,
 /etc/systemd/system/pcscd.service.d/local.conf|[Service]\nEnvironmentFile=-/etc/pcscd.local\n|administrator: .* reads /opt/drv,
 ROWS
   rm /{run,etc}/systemd/system/pcscd.service.d/masked.conf && systemctl daemon-reload && "$keep" add > /dev/null && rm -f restarts.log
   [ "$(bash sandbox.sh read-only "$state" "$keep" add)" = "halvo-readers: warning: $state cannot be written; nothing was changed." ] ||
     fail "a state folder that cannot be written: $(bash sandbox.sh read-only "$state" "$keep" add)"
-  file=$(readlink /sbin/init)
-  mv /run/systemd/system /run/systemd/booted && ln -sfn /bin/sh /sbin/init
-  "$keep" mode | grep -q "^in-place: this system does not run systemd" || fail "no systemd: $("$keep" mode)"
-  mv /run/systemd/booted /run/systemd/system && ln -sfn "$file" /sbin/init
-  restarts ""
+  # systemd not running, or not answering: pcscd reads the twelve however it starts.
+  printf 'PCSCLITE_HP_DROPDIR=%s\n' "$dropdir" > /etc/default/pcscd
+  for file in /run/systemd/system /usr/bin/busctl; do
+    mv "$file" "$file.away" && "$keep" add > down.log && mv "$file.away" "$file" && halvo-readers -c "$list" > check.log &&
+      grep -q "^halvo-readers: systemd .*, so it cannot be asked" down.log || fail "$file away: $(cat down.log check.log)"
+  done
+  rm /etc/default/pcscd && "$keep" add > /dev/null && restarts "try-restart pcscd.service"
   install pcscd1 /usr/sbin/pcscd
   run cross.log "$keep" add
   restarts "try-restart pcscd.service"

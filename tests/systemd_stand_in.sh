@@ -15,6 +15,8 @@ unit() {
     END { split("Environment as;UnsetEnvironment as;EnvironmentFiles a(sb)", p, ";")
       for (i = 1; i <= 3; i++) { split(p[i], w, " "); print p[i] " " n[w[1]] + 0 v[w[1]] } }'
 }
+# A fifo HERE/hold holds the first call until a line is written to it.
+[ ! -p "$here/hold" ] || { read -r _ < "$here/hold"; rm -f "$here/hold"; }
 case "$*" in
   daemon-reload) echo daemon-reload >> "$here/restarts.log"; unit > "$here/systemd.loaded" ;;
   *restart*) echo "$*" >> "$here/restarts.log" ;;
