@@ -30,7 +30,7 @@ else
   # key's or a tampered database is refused.
   pacman_from() {
     printf '[options]\nArchitecture = auto\n[halvo-readers]\nSigLevel = Required\nServer = file://%s/arch\n' "$PWD/$1" > repo.conf
-    timeout 120 ${pacman/pacman.conf/repo.conf} --gpgdir /tmp/pacman-keys -Sydd halvo-readers
+    timeout 120 ${pacman/pacman.conf/repo.conf} --gpgdir /tmp/pacman-keys -Syydd halvo-readers
   }
   keys="pacman-key --gpgdir /tmp/pacman-keys"
   run keys.out $keys --init && sed -i '/^keyserver/d' /tmp/pacman-keys/gpg.conf && run keys.out $keys --add repo/halvo-readers.asc
