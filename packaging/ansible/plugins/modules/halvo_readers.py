@@ -61,10 +61,14 @@ options:
     default: present
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: full
     details: Runs the check only; with diff, the install runs on a copy
       in a private temporary folder that is removed.
   diff_mode:
+    description: Will return details on what has changed (or possibly needs
+      changing in check_mode), when in diff mode.
     support: full
     details: The readers of the list before and after, as
       C(halvo-readers -l) lists them, when I(path) is given.
@@ -196,7 +200,7 @@ def package_mode(module):
     for helper in HELPERS:
         if os.access(helper, os.X_OK):
             rc, out, err = module.run_command([helper, 'mode'])
-            mode, _, why = to_text(out).strip().partition(': ')
+            mode, dummy, why = to_text(out).strip().partition(': ')
             if rc == 0 and why:
                 return dict(package_mode=mode, package_mode_reason=why)
     return {}
