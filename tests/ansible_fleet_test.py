@@ -42,14 +42,14 @@ HOSTS = {"debian": (42201, "true", "", "halvo_readers_repository"),
 BACKUP = {"arch": "/root/Info.plist.backup"}
 SSHD = ("ListenAddress 127.0.0.1\nHostKey {0}/host_key\nAuthorizedKeysFile {0}/key.pub\n"
         "PasswordAuthentication no\nUsePAM no\nStrictModes no\nSubsystem sftp internal-sftp\n")
-# The role's handler calls systemctl, which each host notes.
-SYSTEMCTL = '#!/bin/sh\necho "$*" >> /root/restarts.log\n'
-START = ('%s && mkdir -p /run/sshd /run/systemd/system && install ../systemctl /usr/bin/ && '
-         'exec timeout 900 /usr/sbin/sshd -D -e -f ../sshd_config -p %d -o PidFile=$PWD/sshd.pid')
+# systemd_stand_in.sh answers for systemd on each host, noting the restarts.
+START = ('%s && mkdir -p /run/sshd /run/systemd/system && for c in systemctl busctl; do '
+         'sed "s|@HERE@|/root|" ../systemd_stand_in.sh > /usr/bin/$c && chmod +x /usr/bin/$c; done && '
+         'systemctl daemon-reload && exec timeout 900 /usr/sbin/sshd -D -e -f ../sshd_config -p %d -o PidFile=$PWD/sshd.pid')
 
 
-def playbook(work, *options):
-    """The role on every host: the module's result and the totals, by host."""
+def playbook(work, *options, task="Keep the Halvo readers in the CCID driver list"):
+    """The role on every host: the result of TASK (the module's) and the totals, by host."""
     env = dict(os.environ, HOME=work, ANSIBLE_COLLECTIONS_PATH=work + "/collections",
                ANSIBLE_STDOUT_CALLBACK="json", ANSIBLE_SSH_ARGS="-o ControlMaster=auto -o ControlPersist=5s")
     proc = subprocess.run(["ansible-playbook", "-i", work + "/hosts.json", work + "/site.json"]
@@ -58,7 +58,7 @@ def playbook(work, *options):
     assert proc.stdout.startswith("{"), proc.stdout + proc.stderr
     report = json.loads(proc.stdout)
     module = [t["hosts"] for t in report["plays"][0]["tasks"]
-              if t["task"]["name"].endswith("Keep the Halvo readers in the CCID driver list")]
+              if t["task"]["name"].endswith(task)]
     return (module or [{}])[0], report["stats"]
 
 
@@ -91,11 +91,12 @@ def main():
                         "rsa3072", "sign", "never"], env=signer, check=True, capture_output=True)
         subprocess.run(["bash", top + "/packaging/publish.sh", work + "/repo", "fleet@halvo-readers.invalid", deb],
                        env=signer, check=True, stdout=subprocess.DEVNULL)
+        shutil.copy(work + "/repo/halvo-readers.asc", work + "/fleet.asc")  # the key the hosts are given
         for key in ("key", "host_key"):
             subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", work + "/" + key],
                            check=True)
         driverlists.write_file(work + "/sshd_config", SSHD.format(work))
-        driverlists.write_file(work + "/systemctl", SYSTEMCTL)
+        shutil.copy(top + "/tests/systemd_stand_in.sh", work)
         shutil.copy(pcscd2, work + "/pcscd2")
         shutil.copy(tool, work + "/halvo-readers")
         os.makedirs(work + "/collections/ansible_collections/halvo")
@@ -103,7 +104,7 @@ def main():
         tools = {"halvo_readers_package": deb, "halvo_readers_binary": work + "/halvo-readers",
                  "halvo_readers_repository": "file://" + work + "/repo"}
         hosts = {name: {"ansible_port": port, "halvo_readers_path": (own or drivers) + LIST,
-                        how: tools[how], "halvo_readers_repository_key": work + "/repo/halvo-readers.asc"}
+                        how: tools[how], "halvo_readers_repository_key": work + "/fleet.asc"}
                  for name, (port, _, own, how) in HOSTS.items()}
         driverlists.write_file(work + "/hosts.json", json.dumps({"all": {"hosts": hosts, "vars": {
             "ansible_host": "127.0.0.1", "ansible_user": "root", "ansible_ssh_private_key_file":
@@ -122,6 +123,16 @@ def main():
             while not all(map(os.path.exists, pids)) and time.monotonic() < deadline:
                 time.sleep(0.1)
             fleet(work, tool, {name: host["halvo_readers_path"] for name, host in hosts.items()})
+            # A host set up, now given another key than the repository's, fails naming the repository.
+            subprocess.run(["gpg", "--batch", "--passphrase", "", "--quick-gen-key", "other@halvo-readers.invalid",
+                            "rsa3072", "sign", "never"], env=signer, check=True, capture_output=True)
+            driverlists.write_file(work + "/other.asc", subprocess.run(
+                ["gpg", "--armor", "--export", "other@halvo-readers.invalid"], env=signer, check=True,
+                capture_output=True).stdout)
+            index, stats = playbook(work, "--tags", "halvo_readers_install", "-e", "halvo_readers_repository_key="
+                                    + work + "/other.asc", task="Fetch the apt repository's index")
+            assert [n for n, s in stats.items() if s["failures"]] == ["debian"] and \
+                work + "/repo/apt" in index["debian"]["stderr"], (stats, index)
         finally:
             for pid in filter(os.path.exists, pids):
                 os.kill(int(driverlists.read_bytes(pid)), signal.SIGTERM)

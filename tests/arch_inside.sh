@@ -35,8 +35,17 @@ else
   keys="pacman-key --gpgdir /tmp/pacman-keys"
   run keys.out $keys --init && sed -i '/^keyserver/d' /tmp/pacman-keys/gpg.conf && run keys.out $keys --add repo/halvo-readers.asc
   run keys.out $keys --lsign-key repo@halvo-readers.invalid && run pacman.out pacman_from repo
-  ! pacman_from other > refused.out 2>&1 && echo >> repo/arch/halvo-readers.db.tar.gz && ! pacman_from repo > refused.out 2>&1 ||
+  cp repo/arch/halvo-readers.db.tar.gz repo.db && ! pacman_from other > refused.out 2>&1 &&
+    echo >> repo/arch/halvo-readers.db.tar.gz && ! pacman_from repo > refused.out 2>&1 ||
     fail "pacman took another key's repository or a tampered database"
+  # A rotation to other's key, whose repository publishes the old key and the new: a host given that
+  # file, each key locally signed, trusts both repositories, then, the old key retired, the new alone.
+  fingerprints() { gpg --show-keys --with-colons "$1" 2>/dev/null | awk -F: '/^pub/ {p = 1; next} /^fpr/ && p {print $10; p = 0}'; }
+  old=$(fingerprints repo/halvo-readers.asc) && run keys.out $keys --delete "$old" && run keys.out $keys --add other/halvo-readers.asc &&
+    fingerprints other/halvo-readers.asc | xargs -n 1 $keys --lsign-key > keys.out 2>&1 &&
+    cp repo.db repo/arch/halvo-readers.db.tar.gz && run pacman.out pacman_from repo && run pacman.out pacman_from other &&
+    run keys.out $keys --delete "$old" && run pacman.out pacman_from other &&
+    ! pacman_from repo > refused.out 2>&1 || fail "a rotation: $(cat keys.out refused.out)"
 fi
 ! grep -il "error" ./*.log || fail "a hook reported an error"
 echo ok

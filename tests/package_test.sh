@@ -80,12 +80,13 @@ selinux_policy() {
 # signed_repositories ROOT PACKAGE: PACKAGE in the repositories publish.sh
 # makes, ROOT/repo signed by a key of the test's own, ROOT/other by another.
 signed_repositories() {
-  local name
+  local name old=
   export GNUPGHOME=$work/gnupg
   rm -rf "$GNUPGHOME" && mkdir -m 0700 "$GNUPGHOME"
-  for name in repo other; do
+  for name in repo other; do  # other's key is the one a rotation moves to, published with repo's
     gpg --batch --passphrase '' --quick-gen-key "$name@halvo-readers.invalid" rsa3072 sign never 2>/dev/null
-    bash "$top/packaging/publish.sh" "$1/$name" "$name@halvo-readers.invalid" "$2" >/dev/null || fail "publish.sh"
+    PUBLISH_KEYS=$old bash "$top/packaging/publish.sh" "$1/$name" "$name@halvo-readers.invalid" "$2" >/dev/null || fail "publish.sh"
+    old=$(gpg --with-colons --list-keys "$name@halvo-readers.invalid" | awk -F: '/^fpr/ {print $10; exit}')
   done
   gpgconf --kill gpg-agent
 }
