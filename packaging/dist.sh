@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes the source release, OUT/halvo-readers-VERSION.tar.gz (every tracked
-# file under the one top folder halvo-readers-VERSION/), and OUT/SHA256SUMS;
+# file under the one top folder halvo-readers-VERSION/), OUT/SHA256SUMS, and
+# OUT/PKGBUILD, Arch's, with the tarball's checksum;
 # OUT is build-dist/ unless given. VERSION is the CMake project version, the
 # version's one home. The tarball is reproducible: files in byte order, owned
 # by root, modes normalised, every time the last commit's (or
@@ -27,4 +28,6 @@ git ls-files -z | LC_ALL=C sort -z |
   gzip -9n > "$out/$name.tar.gz.tmp"
 mv "$out/$name.tar.gz.tmp" "$out/$name.tar.gz"
 (cd "$out" && sha256sum "$name.tar.gz" > SHA256SUMS)
+sum=$(cut -d' ' -f1 "$out/SHA256SUMS")
+sed "s/^sha256sums=.*/sha256sums=('$sum')/" packaging/arch/PKGBUILD > "$out/PKGBUILD"
 echo "$out/$name.tar.gz"

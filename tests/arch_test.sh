@@ -10,7 +10,8 @@
 # shellcheck disable=SC2154 # sandbox, work and top come from package_test.sh
 . "$(dirname "$0")/package_test.sh"
 open_test pacman makepkg bsdtar pkg-config git gpg repo-add pacman-key
-bash "$top/packaging/build-arch.sh" "$work/pkg" > "$work/build-arch.log" ||
+# check() skips what needs root or packages, as a build service would.
+env -u HALVO_REQUIRE_SYSTEM_TESTS bash "$top/packaging/build-arch.sh" "$work/pkg" > "$work/build-arch.log" ||
   fail "build-arch.sh: $(cat "$work/build-arch.log")"
 # makepkg runs as nobody, in a folder nobody may reach.
 ccid=$(mktemp -d)
