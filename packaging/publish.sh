@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Makes signed repositories of the packages given, one per family, in OUT,
+# Makes signed repositories of the packages given, one per release, in OUT,
 # a folder that any static web server can serve:
-#   OUT/apt/   a flat apt repository: Packages, Release (Origin and Label
-#              halvo-readers, and its Architectures), and Release signed
-#              as InRelease and Release.gpg
-#   OUT/rpm/   a dnf repository of packages signed with rpmsign, whose
-#              repodata/repomd.xml is signed as repomd.xml.asc
+#   OUT/apt/   an apt repository, a suite for each codename: the packages in
+#              pool/CODENAME/, and dists/CODENAME/ with main's Packages
+#              and Release (Origin and Label halvo-readers, Suite and
+#              Codename, Architectures), signed as InRelease and Release.gpg
+#   OUT/rpm/DIST/  a dnf repository for each dist tag (fc43, el9) of
+#              packages signed with rpmsign, whose repodata/repomd.xml is
+#              signed as repomd.xml.asc
 #   OUT/arch/  a pacman repository "halvo-readers": signed packages and a
 #              signed database
 #   OUT/halvo-readers.asc   the public keys, armoured: the signing key's,
@@ -16,8 +18,11 @@
 # fingerprint or any name that matches that one secret key alone, which
 # must need no passphrase or have one cached in gpg-agent. OUT is new,
 # empty, or one that publish.sh made, which it makes afresh; it holds only
-# what hosts fetch. Needs apt-ftparchive (apt-utils), rpmsign, createrepo_c
-# and repo-add for the families given.
+# what hosts fetch. Each package says its release: a .deb by +debNN or
+# +ubuntuYY.MM at the end of its version, an .rpm by the dist tag of its
+# Release; two different packages of one name for one repository are
+# refused. Needs distro-info-data, and apt-ftparchive (apt-utils), rpmsign,
+# createrepo_c and repo-add for the families given.
 # Usage: [PUBLISH_KEYS="FINGERPRINT..."] publish.sh OUT KEY PACKAGE...
 set -euo pipefail
 [ $# -ge 3 ] || { echo "usage: [PUBLISH_KEYS=\"FINGERPRINT...\"] publish.sh OUT KEY PACKAGE..."; exit 2; }
@@ -46,19 +51,40 @@ for entry in "$out"/*; do
     *) echo "publish.sh: $out holds $entry, which publish.sh did not make; name a new folder"; exit 1 ;;
   esac
 done
-shopt -u nullglob dotglob
+shopt -u dotglob
 rm -rf "$out" && mkdir -p "$out"
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 sign() { gpg --batch --yes --local-user "$key!" "$@"; }
-for package in "${packages[@]}"; do
-  case $package in
-    *.deb) family=apt ;;
-    *.rpm) family=rpm ;;
-    *.pkg.tar.zst) family=arch ;;
-    *) echo "publish.sh: not a package of a family this knows: $package"; exit 1 ;;
+# The repository a package goes to, by its family and the release it says
+# it is for: apt/pool/CODENAME, the codename that distro-info-data gives
+# the +debNN or +ubuntuYY.MM its version ends in; rpm/DIST, for the 1.DIST
+# of its Release; arch, a rolling release's one. Empty where it says none.
+repository() {
+  local version release=
+  case $1 in
+    *.deb)
+      version=$(dpkg-deb -f "$1" Version) || return 1
+      case $version in
+        *+deb[0-9]*) release=$(awk -F, -v v="${version##*+deb}" '$1 == v {print $3}' /usr/share/distro-info/debian.csv) ;;
+        *+ubuntu[0-9]*) release=$(awk -F, -v v="${version##*+ubuntu}" '$1 == v || $1 == v " LTS" {print $3}' /usr/share/distro-info/ubuntu.csv) ;;
+      esac
+      [ -z "$release" ] || echo "apt/pool/$release" ;;
+    *.rpm)
+      release=$(rpm -qp --qf '%{RELEASE}' "$1" 2>/dev/null) || return 1
+      [ "$release" = "${release#*.}" ] || echo "rpm/${release#*.}" ;;
+    *.pkg.tar.zst) echo arch ;;
+    *) echo "publish.sh: not a package of a family this knows: $1" >&2; return 1 ;;
   esac
-  mkdir -p "$out/$family" && cp "$package" "$out/$family/"
+}
+for package in "${packages[@]}"; do
+  repository=$(repository "$package") || exit 1
+  [ -n "$repository" ] || { echo "publish.sh: $package says no release it is for (a .deb's version ends in +debNN or +ubuntuYY.MM, an .rpm's Release in .DIST)"; exit 1; }
+  if [ -e "$out/$repository/${package##*/}" ] && ! cmp -s "$package" "$out/$repository/${package##*/}"; then
+    echo "publish.sh: two different packages named ${package##*/} for $repository"
+    exit 1
+  fi
+  mkdir -p "$out/$repository" && cp "$package" "$out/$repository/"
 done
 # shellcheck disable=SC2086 # one fingerprint a word
 for fingerprint in $key ${PUBLISH_KEYS:-}; do
@@ -66,23 +92,29 @@ for fingerprint in $key ${PUBLISH_KEYS:-}; do
     { echo "publish.sh: no public key $fingerprint in ${GNUPGHOME:-~/.gnupg}"; exit 1; }
   echo "$exported" >> "$out/halvo-readers.asc"
 done
-# Release is written beside the folder first, so that it never lists itself.
-if [ -d "$out/apt" ]; then
-  architectures=$(for deb in "$out"/apt/*.deb; do dpkg-deb -f "$deb" Architecture; done | sort -u | xargs)
-  (cd "$out/apt" && apt-ftparchive packages . > Packages &&
-    apt-ftparchive -o APT::FTPArchive::Release::Origin=halvo-readers \
-      -o APT::FTPArchive::Release::Label=halvo-readers \
-      -o APT::FTPArchive::Release::Architectures="$architectures" release . > "$out/Release" &&
-    mv "$out/Release" Release &&
+# apt: one suite a codename, component main. Release is written beside the
+# folder first, so that it never lists itself.
+for pool in "$out"/apt/pool/*/; do
+  codename=$(basename "$pool") suite=$out/apt/dists/$(basename "$pool")
+  architectures=$(for deb in "$pool"*.deb; do dpkg-deb -f "$deb" Architecture; done | sort -u | xargs)
+  (cd "$out/apt" && for architecture in $architectures; do
+      mkdir -p "$suite/main/binary-$architecture" &&
+        apt-ftparchive packages "pool/$codename" > "$suite/main/binary-$architecture/Packages" ||
+        exit 1
+    done &&
+    apt-ftparchive -o APT::FTPArchive::Release::Origin=halvo-readers -o APT::FTPArchive::Release::Label=halvo-readers \
+      -o APT::FTPArchive::Release::Suite="$codename" -o APT::FTPArchive::Release::Codename="$codename" \
+      -o APT::FTPArchive::Release::Components=main -o APT::FTPArchive::Release::Architectures="$architectures" \
+      release "dists/$codename" > "$out/Release" && mv "$out/Release" "$suite/Release" && cd "$suite" &&
     sign --clearsign -o InRelease Release && sign --armor --detach-sign -o Release.gpg Release) ||
-    { echo "publish.sh: the apt repository failed"; exit 1; }
-fi
-if [ -d "$out/rpm" ]; then
+    { echo "publish.sh: the apt repository for $codename failed"; exit 1; }
+done
+for folder in "$out"/rpm/*/; do
   logged "$logs/rpm.log" rpmsign rpmsign --addsign --define "_gpg_name $key" \
-    --define "__gpg $(command -v gpg)" "$out"/rpm/*.rpm
-  logged "$logs/rpm.log" createrepo_c createrepo_c "$out/rpm"
-  sign --armor --detach-sign -o "$out/rpm/repodata/repomd.xml.asc" "$out/rpm/repodata/repomd.xml"
-fi
+    --define "__gpg $(command -v gpg)" "$folder"*.rpm
+  logged "$logs/rpm.log" createrepo_c createrepo_c "$folder"
+  sign --armor --detach-sign -o "${folder}repodata/repomd.xml.asc" "${folder}repodata/repomd.xml"
+done
 if [ -d "$out/arch" ]; then
   for package in "$out"/arch/*.pkg.tar.zst; do sign --detach-sign -o "$package.sig" "$package"; done
   logged "$logs/arch.log" repo-add repo-add --sign --key "$key" "$out/arch/halvo-readers.db.tar.gz" "$out"/arch/*.pkg.tar.zst

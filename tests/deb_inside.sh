@@ -76,13 +76,16 @@ run purge.log dpkg --purge halvo-readers
 [ ! -e "${live%/*}" ] || fail "the purge left ${live%/*}: $(ls -A "${live%/*}")"
 # From a signed repository, with apt checking it; another key's or a
 # tampered index is refused.
+codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 apt_from() {
-  printf 'Types: deb\nURIs: file://%s/apt\nSuites: ./\nSigned-By: %s\n' "$PWD/$1" "$PWD/repo/halvo-readers.asc" > repo.sources
+  printf 'Types: deb\nURIs: file://%s/apt\nSuites: %s\nComponents: main\nSigned-By: %s\n' "$PWD/$1" "$codename" \
+    "$PWD/repo/halvo-readers.asc" > repo.sources
   mkdir -p lists/partial && apt-get -o Dir::Etc::SourceList="$PWD/repo.sources" -o Dir::Etc::SourceParts=- -o Dir::State::Lists="$PWD/lists" "${@:2}"
 }
 run apt.log apt_from repo update && run after-purge.log apt_from repo install -y halvo-readers
+[ "$(dpkg-query -W -f '${Version}' halvo-readers)" = "$(dpkg-deb -f halvo-readers.deb Version)" ] || fail "not this release's"
 generated
-! apt_from other update > apt.log 2>&1 && echo >> repo/apt/Packages && rm -r lists && ! apt_from repo update > apt.log 2>&1 ||
+! apt_from other update > apt.log 2>&1 && echo >> repo/apt/dists/"$codename"/main/binary-*/Packages && rm -r lists && ! apt_from repo update > apt.log 2>&1 ||
   fail "apt took another key's repository or a tampered index"
 run purge.log dpkg --purge halvo-readers
 run remove-libccid.log dpkg -r --force-depends libccid

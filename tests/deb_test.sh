@@ -68,4 +68,8 @@ dpkg-deb -b other root/ifd-other.deb >/dev/null
 pcscd_2 "$work/root"
 selinux_policy "$work/root"
 cp "$deb" root/halvo-readers.deb
+# The same package as built for the next Debian release, kept to that release's suite.
+rm -rf next && dpkg-deb -R "$deb" next && version=$(dpkg-deb -f "$deb" Version)
+sed -i "s/^Version: .*/Version: ${version%+deb*}+deb$((${version##*+deb} + 1))/" next/DEBIAN/control
+dpkg-deb -b next root/next-halvo-readers.deb >/dev/null
 run_inside "$sandbox" "$work/root" deb

@@ -77,17 +77,21 @@ selinux_policy() {
   cp "$dir/root/etc/selinux/default/contexts/files/file_contexts" "$1/file_contexts"
 }
 
-# signed_repositories ROOT PACKAGE: PACKAGE in the repositories publish.sh
-# makes, ROOT/repo signed by a key of the test's own, ROOT/other by another.
+# signed_repositories ROOT PACKAGE...: the packages in the repositories
+# publish.sh makes, ROOT/repo signed by a key of the test's own, ROOT/other
+# by another; two different packages of one name are refused.
 signed_repositories() {
   local name old=
   export GNUPGHOME=$work/gnupg
   rm -rf "$GNUPGHOME" && mkdir -m 0700 "$GNUPGHOME"
   for name in repo other; do  # other's key is the one a rotation moves to, published with repo's
     gpg --batch --passphrase '' --quick-gen-key "$name@halvo-readers.invalid" rsa3072 sign never 2>/dev/null
-    PUBLISH_KEYS=$old bash "$top/packaging/publish.sh" "$1/$name" "$name@halvo-readers.invalid" "$2" >/dev/null || fail "publish.sh"
+    PUBLISH_KEYS=$old bash "$top/packaging/publish.sh" "$1/$name" "$name@halvo-readers.invalid" "${@:2}" >/dev/null || fail "publish.sh"
     old=$(gpg --with-colons --list-keys "$name@halvo-readers.invalid" | awk -F: '/^fpr/ {print $10; exit}')
   done
+  mkdir -p "$work/clash" && cp "$2" "$work/clash/" && echo >> "$work/clash/${2##*/}"
+  ! clash=$(bash "$top/packaging/publish.sh" "$work/clashed" repo@halvo-readers.invalid "$2" "$work/clash/${2##*/}") &&
+    grep -q "two different packages named" <<<"$clash" || fail "publish.sh took two packages of one name: $clash"
   gpgconf --kill gpg-agent
 }
 
@@ -99,7 +103,7 @@ run_inside() {
   local sandbox=$1 root=$2 name=$3 here out how lives=(in-place)
   [ -n "$folder_skip" ] || lives+=(folder)
   here=$(dirname "$sandbox")
-  signed_repositories "$root" "$root"/halvo-readers.*
+  signed_repositories "$root" "$root"/*halvo-readers.*
   cp "$sandbox" "$here/usb_bus.py" "$here/package_steps.sh" "$here/systemd_stand_in.sh" "$here/${name}_inside.sh" "$root/"
   for how in "${lives[@]}"; do
     rm -f "$root"/*.log

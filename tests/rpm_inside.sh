@@ -40,13 +40,13 @@ else
   # The signed repository as dnf checks it (this dnf cannot resolve Fedora's
   # dependencies), and the package's signature as rpm does.
   dnf_from() {
-    printf '[halvo]\nname=halvo\nbaseurl=file://%s/rpm\ngpgcheck=1\nrepo_gpgcheck=1\ngpgkey=file://%s\n' "$PWD/$1" "$PWD/repo/halvo-readers.asc" > "$1/halvo.repo"
+    printf '[halvo]\nname=halvo\nbaseurl=file://%s/rpm/el9\ngpgcheck=1\nrepo_gpgcheck=1\ngpgkey=file://%s\n' "$PWD/$1" "$PWD/repo/halvo-readers.asc" > "$1/halvo.repo"
     dnf -y --releasever=1 --setopt=skip_if_unavailable=False --setopt=reposdir="$PWD/$1" --setopt=cachedir="$PWD/dnf-$1" makecache
   }
   run dnf.out dnf_from repo && run keys.out rpmkeys --dbpath /tmp/rpmdb --import repo/halvo-readers.asc
-  run keys.out rpmkeys --dbpath /tmp/rpmdb --checksig repo/rpm/*.rpm
-  ! rpmkeys --dbpath /tmp/rpmdb --checksig other/rpm/*.rpm > refused.out && ! dnf_from other > refused.out 2>&1 &&
-    echo >> repo/rpm/repodata/repomd.xml && rm -rf dnf-repo && ! dnf_from repo > refused.out 2>&1 ||
+  run keys.out rpmkeys --dbpath /tmp/rpmdb --checksig repo/rpm/el9/*.rpm
+  ! rpmkeys --dbpath /tmp/rpmdb --checksig other/rpm/el9/*.rpm > refused.out && ! dnf_from other > refused.out 2>&1 &&
+    echo >> repo/rpm/el9/repodata/repomd.xml && rm -rf dnf-repo && ! dnf_from repo > refused.out 2>&1 ||
     fail "a package or index of another key, or a tampered one, was taken"
 fi
 ! grep -il "fail\|warning\|error" ./*.log || fail "a scriptlet reported a failure"
