@@ -5,10 +5,12 @@
 # names one it has not made, that environment is made here from the
 # system's own packages (Debian's pylint, pycodestyle, yamllint,
 # python3-voluptuous), marked as made, and the run is tried again.
+# The collection is installed outside any git checkout, where ansible-test
+# would test only the files git tracks there, none, and skip every target.
 # Usage: ansible_sanity.sh COLLECTION WORK-FOLDER
 set -euo pipefail
-collection=$(realpath "$1") work=$(realpath -m "$2")
-rm -rf "$work" && mkdir -p "$work"
+collection=$(realpath "$1") work=$(mktemp -d) log=$(realpath -m "$2")
+trap 'rm -rf "$work"' EXIT
 export HOME=$work
 ansible-galaxy collection build "$collection" --output-path "$work" > /dev/null
 ansible-galaxy collection install -p "$work" "$work"/halvo-readers-*.tar.gz > /dev/null
@@ -27,4 +29,6 @@ until sanity; do
   done
   [ -n "$made" ] || { cat "$work/sanity.log"; exit 1; }
 done
+mkdir -p "$log" && cp "$work/sanity.log" "$log/"
 cat "$work/sanity.log"
+! grep -q "All targets skipped" "$work/sanity.log" || exit 1
