@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# ansible-test's sanity tests on the collection, built and installed as
-# ansible-galaxy does, every one of them. ansible-test runs some in a
-# virtual environment of its own, which it would fill from PyPI; where it
-# names one it has not made, that environment is made here from the
-# system's own packages (Debian's pylint, pycodestyle, yamllint,
-# python3-voluptuous), marked as made, and the run is tried again.
-# The collection is installed outside any git checkout, where ansible-test
-# would test only the files git tracks there, none, and skip every target.
+# Every ansible-test sanity test on the collection as ansible-galaxy builds
+# and installs it, outside any git checkout (inside one, ansible-test tests
+# only what git tracks there: nothing). Each virtual environment it would
+# fill from PyPI is made from the system's packages, and the run tried again.
 # Usage: ansible_sanity.sh COLLECTION WORK-FOLDER
 set -euo pipefail
 collection=$(realpath "$1") work=$(mktemp -d) log=$(realpath -m "$2")
